@@ -1,0 +1,68 @@
+// Inside of the in-memory machine, shared by the stand-in's .cpp files.
+// Tests use machine.h, not this.
+#pragma once
+
+#include "machine.h"
+
+#include <deque>
+#include <map>
+#include <optional>
+#include <set>
+#include <string>
+#include <vector>
+
+namespace standin {
+
+struct Machine::State {
+  // registry: key path (under HKEY_LOCAL_MACHINE) -> values
+  std::map<std::string, RegistryKey, NoCaseLess> keys;
+  std::set<std::string, NoCaseLess> deniedKeys;
+  std::map<HKEY, std::string> openKeys;  // open key handle -> key path
+
+  // service control manager
+  std::map<std::string, Service, NoCaseLess> services;
+  std::map<SC_HANDLE, DWORD> openManagers;        // handle -> access
+  std::map<SC_HANDLE, std::string> openServices;  // handle -> service name
+
+  // processes
+  std::map<std::string, ChildBehaviour> childBehaviours;
+  ChildBehaviour defaultChild;
+  std::vector<StartedChild> started;
+  std::map<HANDLE, std::size_t> openProcesses;  // process handle -> index in started
+  std::set<HANDLE> openThreads;
+  std::deque<DWORD> waitResults;
+  std::string systemDirectory = "C:\\windows\\system32";
+
+  // windows and GDI
+  std::vector<HWND> windowOrder;
+  std::map<HWND, Window> windows;
+  std::map<std::string, WNDPROC, NoCaseLess> classes;
+  std::vector<MessageBoxShown> boxes;
+  std::function<void(const MessageBoxShown &)> boxHook;
+  std::deque<MSG> queue;
+  std::set<HANDLE> gdiObjects;  // fonts, icons, DCs created and not released
+  int dpi = 96;
+  int messageFontHeight = 13;  // pixels per line of the message font
+  int screenWidth = 1024;
+  int screenHeight = 768;
+
+  // everything else
+  UINT codePage = 1252;
+  DWORD lastError = ERROR_SUCCESS;
+  std::vector<std::string> calls;
+  std::vector<DWORD> sleeps;
+  std::map<std::string, std::vector<Fault>> faults;
+  std::map<std::string, int> callCounts;
+  std::uintptr_t nextHandle = 0x1000;
+  std::map<const void *, int> handleNames;  // handle -> N of "hN"
+};
+
+// Shared by the stand-in functions.
+void *NewHandle();                   // a fresh, never reused handle value
+void Log(const std::string &entry);  // append to the call log
+// Counts this call of `function`; when a fault was injected for this call,
+// sets the last error to the fault's code and returns it (the caller then fails).
+std::optional<DWORD> InjectedFault(const std::string &function);
+std::string Quote(const char *text);  // "null" or the text in double quotes
+
+}  // namespace standin
