@@ -48,7 +48,6 @@ struct HINSTANCE__;
 struct HICON__;
 struct HFONT__;
 struct HDC__;
-struct HGDIOBJ__;
 struct HBRUSH__;
 struct HMENU__;
 using HKEY = HKEY__ *;
@@ -61,7 +60,7 @@ using HICON = HICON__ *;
 using HCURSOR = HICON;
 using HFONT = HFONT__ *;
 using HDC = HDC__ *;
-using HGDIOBJ = HGDIOBJ__ *;
+using HGDIOBJ = void *;  // as in <windows.h>: any GDI object converts to it
 using HBRUSH = HBRUSH__ *;
 using HMENU = HMENU__ *;
 
