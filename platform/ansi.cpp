@@ -1,9 +1,9 @@
 #include "platform/ansi.h"
 
-#include "platform/winapi.h"
-
 #include <climits>
 #include <vector>
+
+#include "platform/winapi.h"
 
 namespace ansi {
 

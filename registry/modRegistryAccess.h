@@ -1,12 +1,12 @@
 // Reads single registry values and hands them back typed by their registry type.
 #pragma once
 
-#include "platform/winapi.h"
-
 #include <cstdint>
 #include <string>
 #include <variant>
 #include <vector>
+
+#include "platform/winapi.h"
 
 namespace modRegistryAccess {
 

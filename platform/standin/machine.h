@@ -3,14 +3,14 @@
 // what it saw: the ordered call log, open handles, sleeps, windows and boxes.
 #pragma once
 
-#include "windows.h"
-
 #include <cstdint>
 #include <functional>
 #include <map>
 #include <optional>
 #include <string>
 #include <vector>
+
+#include "windows.h"
 
 namespace standin {
 

@@ -2,14 +2,14 @@
 // Tests use machine.h, not this.
 #pragma once
 
-#include "machine.h"
-
 #include <deque>
 #include <map>
 #include <optional>
 #include <set>
 #include <string>
 #include <vector>
+
+#include "machine.h"
 
 namespace standin {
 
@@ -40,7 +40,8 @@ struct Machine::State {
   std::vector<MessageBoxShown> boxes;
   std::function<void(const MessageBoxShown &)> boxHook;
   std::deque<MSG> queue;
-  std::set<HANDLE> gdiObjects;  // fonts, icons, DCs created and not released
+  std::set<HANDLE> gdiObjects;             // fonts, icons, DCs created and not released
+  std::map<HDC, HGDIOBJ> selectedObjects;  // what each DC has selected
   int dpi = 96;
   int messageFontHeight = 13;  // pixels per line of the message font
   int screenWidth = 1024;

@@ -296,7 +296,8 @@ struct NONCLIENTMETRICSA {
   int iPaddedBorderWidth;
 };
 
-#define MAKEINTRESOURCEA(i) (reinterpret_cast<LPCSTR>(static_cast<std::uintptr_t>(static_cast<WORD>(i))))
+#define MAKEINTRESOURCEA(i) \
+  (reinterpret_cast<LPCSTR>(static_cast<std::uintptr_t>(static_cast<WORD>(i))))
 #define IDC_ARROW MAKEINTRESOURCEA(32512)
 #define IMAGE_ICON 1
 #define LR_DEFAULTCOLOR 0x0000

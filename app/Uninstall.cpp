@@ -1,0 +1,54 @@
+#include "app/Uninstall.h"
+
+#include <cstdint>
+#include <string>
+
+#include "platform/winapi.h"
+#include "process/modShell.h"
+#include "service/modNTSrvExt.h"
+#include "ui/frmFQSrvUninstall.h"
+
+namespace Uninstall {
+namespace {
+
+const wchar_t kServiceName[] = L"FQ";
+const wchar_t kStopCommand[] = L"CMD.EXE /C NET STOP FQ";
+constexpr int kStopShowState = 2;  // any positive show state starts the command hidden
+constexpr DWORD kPauseMs = 1000;
+constexpr std::int32_t kStoppedStateCode = 1;
+const char kErrorText[] = "Access denied ...";
+const char kErrorTitle[] = "Error";
+
+}  // namespace
+
+int Main() {
+  // Without a window (it could not be created) the removal still goes ahead.
+  frmFQSrvUninstall::Load();
+
+  std::int32_t stateCode = 0;
+  std::int32_t startType = 0;
+  std::wstring binaryPath;
+  const bool queryOk =
+      modNTSrvExt::QueryServiceInfo(kServiceName, stateCode, startType, binaryPath);
+  // A failed query never asks for a stop; an unmapped state does.
+  const bool stopNeeded = queryOk && stateCode != kStoppedStateCode;
+
+  int exitStatus = kExitRemoved;
+  if (modNTSrvExt::ServiceExists(kServiceName)) {
+    frmFQSrvUninstall::Show();
+    frmFQSrvUninstall::Repaint();
+    if (stopNeeded) {
+      modShell::RunAndWait(kStopCommand, kStopShowState);  // a failed stop shows in the removal
+      Sleep(kPauseMs);
+    }
+    Sleep(kPauseMs);
+    if (!modNTSrvExt::RemoveService(kServiceName)) {
+      MessageBoxA(frmFQSrvUninstall::Handle(), kErrorText, kErrorTitle, MB_OK | MB_ICONSTOP);
+      exitStatus = kExitRemovalFailed;
+    }
+  }
+  frmFQSrvUninstall::Unload();
+  return exitStatus;
+}
+
+}  // namespace Uninstall

@@ -1,0 +1,248 @@
+// Stand-in of the registry and the service control manager.
+#include <cstdio>
+#include <cstring>
+
+#include "state.h"
+
+using namespace standin;
+
+namespace {
+
+Machine::State &S() { return machine().state(); }
+
+std::string Hex(DWORD value) {
+  char text[16];
+  std::snprintf(text, sizeof text, "0x%x", static_cast<unsigned>(value));
+  return text;
+}
+
+std::string KeyName(HKEY key) {
+  return key == HKEY_LOCAL_MACHINE ? std::string("HKLM") : handleName(key);
+}
+
+const char *const kServicesKey = "System\\CurrentControlSet\\Services\\";
+
+// Windows lays the configuration out as the record followed by its strings.
+std::vector<std::uint8_t> ConfigStrings(const Service &service, std::vector<std::size_t> &offsets) {
+  const std::string loadOrderGroup;
+  const std::string dependencies("\0", 1);  // empty list: just the closing zero
+  const std::string startName = "LocalSystem";
+  const std::string strings[] = {service.binaryPath, loadOrderGroup, dependencies, startName,
+                                 service.displayName};
+  std::vector<std::uint8_t> bytes;
+  for (const std::string &text : strings) {
+    offsets.push_back(sizeof(QUERY_SERVICE_CONFIGA) + bytes.size());
+    bytes.insert(bytes.end(), text.begin(), text.end());
+    bytes.push_back(0);
+  }
+  return bytes;
+}
+
+}  // namespace
+
+// ---- registry ----
+
+LSTATUS WINAPI RegOpenKeyExA(HKEY key, LPCSTR subKey, DWORD options, REGSAM access, PHKEY result) {
+  LSTATUS status = ERROR_SUCCESS;
+  std::string path;
+  if (key == HKEY_LOCAL_MACHINE) {
+    path = subKey ? subKey : "";
+  } else if (S().openKeys.count(key) != 0) {
+    path = S().openKeys[key] + (subKey && *subKey ? std::string("\\") + subKey : std::string());
+  } else {
+    status = ERROR_INVALID_HANDLE;
+  }
+  if (status == ERROR_SUCCESS) {
+    if (auto fault = InjectedFault("RegOpenKeyExA")) {
+      status = static_cast<LSTATUS>(*fault);
+    } else if (S().deniedKeys.count(path) != 0) {
+      status = ERROR_ACCESS_DENIED;
+    } else if (S().keys.count(path) == 0) {
+      status = ERROR_FILE_NOT_FOUND;
+    }
+  }
+  HKEY opened = nullptr;
+  if (status == ERROR_SUCCESS) {
+    opened = static_cast<HKEY>(NewHandle());
+    S().openKeys[opened] = path;
+  }
+  if (result != nullptr) *result = opened;
+  Log("RegOpenKeyExA(" + KeyName(key) + ", " + Quote(subKey) + ", " + std::to_string(options) +
+      ", " + Hex(access) + ") -> " + std::to_string(status) + " " + handleName(opened));
+  return status;
+}
+
+LSTATUS WINAPI RegQueryValueExA(HKEY key, LPCSTR valueName, LPDWORD reserved, LPDWORD type,
+                                LPBYTE data, LPDWORD dataSize) {
+  const DWORD sizeIn = dataSize ? *dataSize : 0;
+  LSTATUS status = ERROR_SUCCESS;
+  const RegistryValue *value = nullptr;
+  if (S().openKeys.count(key) == 0) {
+    status = ERROR_INVALID_HANDLE;
+  } else if (reserved != nullptr || (data != nullptr && dataSize == nullptr)) {
+    status = ERROR_INVALID_PARAMETER;
+  } else if (auto fault = InjectedFault("RegQueryValueExA")) {
+    status = static_cast<LSTATUS>(*fault);
+  } else {
+    const RegistryKey &values = S().keys[S().openKeys[key]];
+    auto found = values.find(valueName ? valueName : "");
+    if (found == values.end()) {
+      status = ERROR_FILE_NOT_FOUND;
+    } else {
+      value = &found->second;
+    }
+  }
+  if (value != nullptr) {
+    const DWORD needed = static_cast<DWORD>(value->data.size());
+    if (type != nullptr) *type = value->type;
+    if (data != nullptr && sizeIn < needed) {
+      status = ERROR_MORE_DATA;
+    } else if (data != nullptr && needed != 0) {
+      std::memcpy(data, value->data.data(), needed);
+    }
+    if (dataSize != nullptr) *dataSize = needed;
+  }
+  Log("RegQueryValueExA(" + KeyName(key) + ", " + Quote(valueName) + ", size " +
+      std::to_string(sizeIn) + ") -> " + std::to_string(status));
+  return status;
+}
+
+LSTATUS WINAPI RegCloseKey(HKEY key) {
+  LSTATUS status = ERROR_SUCCESS;
+  if (S().openKeys.erase(key) == 0) status = ERROR_INVALID_HANDLE;
+  Log("RegCloseKey(" + KeyName(key) + ") -> " + std::to_string(status));
+  return status;
+}
+
+// ---- service control manager ----
+
+SC_HANDLE WINAPI OpenSCManagerA(LPCSTR machineName, LPCSTR databaseName, DWORD access) {
+  SC_HANDLE manager = nullptr;
+  if (!InjectedFault("OpenSCManagerA")) {
+    manager = static_cast<SC_HANDLE>(NewHandle());
+    S().openManagers[manager] = access;
+  }
+  Log("OpenSCManagerA(" + Quote(machineName) + ", " + Quote(databaseName) + ", " + Hex(access) +
+      ") -> " + handleName(manager));
+  return manager;
+}
+
+SC_HANDLE WINAPI OpenServiceA(SC_HANDLE manager, LPCSTR serviceName, DWORD access) {
+  SC_HANDLE service = nullptr;
+  if (S().openManagers.count(manager) == 0) {
+    S().lastError = ERROR_INVALID_HANDLE;
+  } else if (InjectedFault("OpenServiceA")) {
+    // last error set by the fault
+  } else if (serviceName == nullptr || S().services.count(serviceName) == 0) {
+    S().lastError = ERROR_SERVICE_DOES_NOT_EXIST;
+  } else {
+    service = static_cast<SC_HANDLE>(NewHandle());
+    S().openServices[service] = serviceName;
+  }
+  Log("OpenServiceA(" + handleName(manager) + ", " + Quote(serviceName) + ", " + Hex(access) +
+      ") -> " + handleName(service));
+  return service;
+}
+
+namespace {
+// The service behind an open handle, or null with the last error set.
+Service *OpenedService(SC_HANDLE handle, const char *function) {
+  auto found = S().openServices.find(handle);
+  if (found == S().openServices.end()) {
+    S().lastError = ERROR_INVALID_HANDLE;
+    return nullptr;
+  }
+  auto service = S().services.find(found->second);
+  if (service == S().services.end()) {
+    S().lastError = ERROR_SERVICE_MARKED_FOR_DELETE;
+    return nullptr;
+  }
+  if (InjectedFault(function)) return nullptr;
+  return &service->second;
+}
+}  // namespace
+
+BOOL WINAPI QueryServiceStatus(SC_HANDLE handle, LPSERVICE_STATUS status) {
+  Service *service = OpenedService(handle, "QueryServiceStatus");
+  if (service != nullptr && status != nullptr) {
+    *status = SERVICE_STATUS{};
+    status->dwServiceType = SERVICE_WIN32_OWN_PROCESS;
+    status->dwCurrentState = service->currentState;
+  }
+  const BOOL ok = service != nullptr ? TRUE : FALSE;
+  Log("QueryServiceStatus(" + handleName(handle) + ") -> " + std::to_string(ok));
+  return ok;
+}
+
+BOOL WINAPI QueryServiceConfigA(SC_HANDLE handle, LPQUERY_SERVICE_CONFIGA config, DWORD bufferSize,
+                                LPDWORD bytesNeeded) {
+  BOOL ok = FALSE;
+  if (Service *service = OpenedService(handle, "QueryServiceConfigA")) {
+    std::vector<std::size_t> offsets;
+    std::vector<std::uint8_t> blob;
+    if (service->rawConfig) {
+      blob = *service->rawConfig;
+    } else {
+      QUERY_SERVICE_CONFIGA record{};
+      record.dwServiceType = SERVICE_WIN32_OWN_PROCESS;
+      record.dwStartType = service->startType;
+      record.dwErrorControl = 1;
+      blob.resize(sizeof record);
+      std::memcpy(blob.data(), &record, sizeof record);
+      const std::vector<std::uint8_t> strings = ConfigStrings(*service, offsets);
+      blob.insert(blob.end(), strings.begin(), strings.end());
+    }
+    const DWORD needed = service->bytesNeededOverride.value_or(static_cast<DWORD>(blob.size()));
+    if (bytesNeeded != nullptr) *bytesNeeded = needed;
+    if (config == nullptr || bufferSize < needed || bufferSize < blob.size()) {
+      S().lastError = ERROR_INSUFFICIENT_BUFFER;
+    } else {
+      auto *base = reinterpret_cast<std::uint8_t *>(config);
+      std::memcpy(base, blob.data(), blob.size());
+      if (service->rawConfig) {
+        for (const auto &fixup : service->rawConfigPointers) {
+          char *target = reinterpret_cast<char *>(base) + fixup.second;
+          std::memcpy(base + fixup.first, &target, sizeof target);
+        }
+      } else {
+        char *const strings[] = {reinterpret_cast<char *>(base) + offsets[0],
+                                 reinterpret_cast<char *>(base) + offsets[1],
+                                 reinterpret_cast<char *>(base) + offsets[2],
+                                 reinterpret_cast<char *>(base) + offsets[3],
+                                 reinterpret_cast<char *>(base) + offsets[4]};
+        config->lpBinaryPathName = strings[0];
+        config->lpLoadOrderGroup = strings[1];
+        config->lpDependencies = strings[2];
+        config->lpServiceStartName = strings[3];
+        config->lpDisplayName = strings[4];
+      }
+      ok = TRUE;
+    }
+  }
+  Log("QueryServiceConfigA(" + handleName(handle) + ", size " + std::to_string(bufferSize) +
+      ") -> " + std::to_string(ok));
+  return ok;
+}
+
+BOOL WINAPI DeleteService(SC_HANDLE handle) {
+  BOOL ok = FALSE;
+  if (Service *service = OpenedService(handle, "DeleteService")) {
+    if (service->deleteError != ERROR_SUCCESS) {
+      S().lastError = service->deleteError;
+    } else {
+      const std::string name = S().openServices[handle];
+      S().keys.erase(kServicesKey + name);
+      S().services.erase(name);
+      ok = TRUE;
+    }
+  }
+  Log("DeleteService(" + handleName(handle) + ") -> " + std::to_string(ok));
+  return ok;
+}
+
+BOOL WINAPI CloseServiceHandle(SC_HANDLE handle) {
+  const bool known = S().openServices.erase(handle) + S().openManagers.erase(handle) != 0;
+  if (!known) S().lastError = ERROR_INVALID_HANDLE;
+  Log("CloseServiceHandle(" + handleName(handle) + ") -> " + std::to_string(known ? 1 : 0));
+  return known ? TRUE : FALSE;
+}

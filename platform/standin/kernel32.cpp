@@ -1,0 +1,234 @@
+// Stand-in of the kernel: last error, code pages, processes, waits, sleeps.
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+
+#include "state.h"
+
+using namespace standin;
+
+namespace {
+
+Machine::State &S() { return machine().state(); }
+
+std::string Hex(DWORD value) {
+  char text[16];
+  std::snprintf(text, sizeof text, "0x%x", static_cast<unsigned>(value));
+  return text;
+}
+
+// Code page 932 stand-in: a lead byte in 0x81-0x9F or 0xE0-0xFC and the byte
+// after it make one character, mapped into U+4E00...; every other byte is a
+// character of its own, mapped as in Latin-1. Enough to tell bytes from
+// characters; not the real table.
+bool IsLeadByte(unsigned char byte) {
+  return S().codePage == 932 && ((byte >= 0x81 && byte <= 0x9F) || (byte >= 0xE0 && byte <= 0xFC));
+}
+constexpr wchar_t kDoubleByteBase = 0x4E00;
+int LeadIndex(unsigned char lead) { return lead <= 0x9F ? lead - 0x81 : lead - 0xE0 + 31; }
+unsigned char LeadOf(int index) {
+  return static_cast<unsigned char>(index < 31 ? index + 0x81 : index - 31 + 0xE0);
+}
+
+std::wstring Decode(const unsigned char *bytes, std::size_t count) {
+  std::wstring text;
+  for (std::size_t i = 0; i < count; ++i) {
+    if (IsLeadByte(bytes[i]) && i + 1 < count) {
+      text.push_back(
+          static_cast<wchar_t>(kDoubleByteBase + LeadIndex(bytes[i]) * 256 + bytes[i + 1]));
+      ++i;
+    } else if (IsLeadByte(bytes[i])) {
+      text.push_back(L'?');  // a lead byte cut off at the end
+    } else {
+      text.push_back(static_cast<wchar_t>(bytes[i]));
+    }
+  }
+  return text;
+}
+
+std::string Encode(const wchar_t *text, std::size_t count) {
+  std::string bytes;
+  for (std::size_t i = 0; i < count; ++i) {
+    const auto c = static_cast<std::uint32_t>(text[i]);
+    if (S().codePage == 932 && c >= kDoubleByteBase && c < kDoubleByteBase + 60u * 256u) {
+      bytes.push_back(static_cast<char>(LeadOf(static_cast<int>((c - kDoubleByteBase) / 256))));
+      bytes.push_back(static_cast<char>((c - kDoubleByteBase) % 256));
+    } else if (c < 256 && !IsLeadByte(static_cast<unsigned char>(c))) {
+      bytes.push_back(static_cast<char>(c));
+    } else {
+      bytes.push_back('?');
+    }
+  }
+  return bytes;
+}
+
+// The command lines' behaviour, by exact text.
+const ChildBehaviour &BehaviourOf(const std::string &commandLine) {
+  auto found = S().childBehaviours.find(commandLine);
+  return found == S().childBehaviours.end() ? S().defaultChild : found->second;
+}
+
+}  // namespace
+
+DWORD WINAPI GetLastError() {
+  Log("GetLastError() -> " + std::to_string(S().lastError));
+  return S().lastError;
+}
+
+void WINAPI SetLastError(DWORD error) { S().lastError = error; }
+
+int WINAPI MultiByteToWideChar(UINT codePage, DWORD, LPCSTR multiByte, int multiByteCount,
+                               LPWSTR wide, int wideCount) {
+  if (codePage != CP_ACP || multiByte == nullptr || wideCount < 0) {
+    S().lastError = ERROR_INVALID_PARAMETER;
+    return 0;
+  }
+  const std::size_t count =
+      multiByteCount < 0 ? std::strlen(multiByte) + 1 : static_cast<std::size_t>(multiByteCount);
+  const std::wstring text = Decode(reinterpret_cast<const unsigned char *>(multiByte), count);
+  if (wide == nullptr || wideCount == 0) return static_cast<int>(text.size());
+  if (static_cast<std::size_t>(wideCount) < text.size()) {
+    S().lastError = ERROR_INSUFFICIENT_BUFFER;
+    return 0;
+  }
+  std::copy(text.begin(), text.end(), wide);
+  return static_cast<int>(text.size());
+}
+
+int WINAPI WideCharToMultiByte(UINT codePage, DWORD, LPCWSTR wide, int wideCount, LPSTR multiByte,
+                               int multiByteCount, LPCSTR, BOOL *usedDefaultChar) {
+  if (codePage != CP_ACP || wide == nullptr || multiByteCount < 0) {
+    S().lastError = ERROR_INVALID_PARAMETER;
+    return 0;
+  }
+  const std::size_t count =
+      wideCount < 0 ? std::wcslen(wide) + 1 : static_cast<std::size_t>(wideCount);
+  const std::string bytes = Encode(wide, count);
+  if (usedDefaultChar != nullptr) *usedDefaultChar = FALSE;
+  if (multiByte == nullptr || multiByteCount == 0) return static_cast<int>(bytes.size());
+  if (static_cast<std::size_t>(multiByteCount) < bytes.size()) {
+    S().lastError = ERROR_INSUFFICIENT_BUFFER;
+    return 0;
+  }
+  std::copy(bytes.begin(), bytes.end(), multiByte);
+  return static_cast<int>(bytes.size());
+}
+
+BOOL WINAPI CreateProcessA(LPCSTR applicationName, LPSTR commandLine,
+                           LPSECURITY_ATTRIBUTES processAttributes,
+                           LPSECURITY_ATTRIBUTES threadAttributes, BOOL inheritHandles,
+                           DWORD creationFlags, LPVOID environment, LPCSTR currentDirectory,
+                           LPSTARTUPINFOA startupInfo, LPPROCESS_INFORMATION processInformation) {
+  const std::string line = commandLine ? commandLine : "";
+  const ChildBehaviour &behaviour = BehaviourOf(line);
+  BOOL ok = FALSE;
+  if (startupInfo == nullptr || processInformation == nullptr) {
+    S().lastError = ERROR_INVALID_PARAMETER;
+  } else if (InjectedFault("CreateProcessA")) {
+    // last error set by the fault
+  } else if (behaviour.startFails) {
+    S().lastError = behaviour.startError;
+  } else {
+    StartedChild child;
+    child.hadApplicationName = applicationName != nullptr;
+    child.applicationName = applicationName ? applicationName : "";
+    child.commandLine = line;
+    child.hadCurrentDirectory = currentDirectory != nullptr;
+    child.currentDirectory = currentDirectory ? currentDirectory : "";
+    child.inheritHandles = inheritHandles;
+    child.creationFlags = creationFlags;
+    child.environmentInherited = environment == nullptr;
+    child.securityAttributesPassed = processAttributes != nullptr || threadAttributes != nullptr;
+    child.startup = *startupInfo;
+    const std::size_t recorded = std::min<std::size_t>(startupInfo->cb, sizeof(STARTUPINFOA));
+    const auto *raw = reinterpret_cast<const std::uint8_t *>(startupInfo);
+    child.startupBytes.assign(raw, raw + recorded);
+    child.process = NewHandle();
+    child.thread = NewHandle();
+    S().openProcesses[child.process] = S().started.size();
+    S().openThreads.insert(child.thread);
+    *processInformation = PROCESS_INFORMATION{child.process, child.thread,
+                                              static_cast<DWORD>(100 + S().started.size()),
+                                              static_cast<DWORD>(200 + S().started.size())};
+    S().started.push_back(child);
+    ok = TRUE;
+  }
+  Log("CreateProcessA(" + Quote(applicationName) + ", " + Quote(commandLine) + ", " +
+      std::to_string(inheritHandles) + ", " + Hex(creationFlags) + ", " + Quote(currentDirectory) +
+      ") -> " + std::to_string(ok) +
+      (ok ? " " + handleName(processInformation->hProcess) + " " +
+                handleName(processInformation->hThread)
+          : std::string()));
+  return ok;
+}
+
+DWORD WINAPI WaitForSingleObject(HANDLE handle, DWORD milliseconds) {
+  DWORD result = WAIT_FAILED;
+  if (!S().waitResults.empty()) {
+    result = S().waitResults.front();
+    S().waitResults.pop_front();
+    if (result == WAIT_FAILED) S().lastError = ERROR_INVALID_HANDLE;
+  } else if (S().openProcesses.count(handle) != 0) {
+    StartedChild &child = S().started[S().openProcesses[handle]];
+    const ChildBehaviour behaviour = BehaviourOf(child.commandLine);
+    if (behaviour.onRun) behaviour.onRun();
+    result = WAIT_OBJECT_0;
+  } else {
+    S().lastError = ERROR_INVALID_HANDLE;
+  }
+  Log("WaitForSingleObject(" + handleName(handle) + ", " + Hex(milliseconds) + ") -> " +
+      Hex(result));
+  return result;
+}
+
+BOOL WINAPI GetExitCodeProcess(HANDLE process, LPDWORD exitCode) {
+  BOOL ok = FALSE;
+  auto found = S().openProcesses.find(process);
+  if (found == S().openProcesses.end() || exitCode == nullptr) {
+    S().lastError = ERROR_INVALID_HANDLE;
+  } else if (InjectedFault("GetExitCodeProcess")) {
+    // last error set by the fault
+  } else {
+    const ChildBehaviour &behaviour = BehaviourOf(S().started[found->second].commandLine);
+    if (behaviour.exitCodeUnreadable) {
+      S().lastError = ERROR_ACCESS_DENIED;
+    } else {
+      *exitCode = behaviour.exitCode;
+      ok = TRUE;
+    }
+  }
+  Log("GetExitCodeProcess(" + handleName(process) + ") -> " + std::to_string(ok) +
+      (ok ? " " + std::to_string(*exitCode) : std::string()));
+  return ok;
+}
+
+BOOL WINAPI CloseHandle(HANDLE handle) {
+  const bool known = S().openProcesses.erase(handle) + S().openThreads.erase(handle) != 0;
+  if (!known) S().lastError = ERROR_INVALID_HANDLE;
+  Log("CloseHandle(" + handleName(handle) + ") -> " + std::to_string(known ? 1 : 0));
+  return known ? TRUE : FALSE;
+}
+
+void WINAPI Sleep(DWORD milliseconds) {
+  S().sleeps.push_back(milliseconds);
+  Log("Sleep(" + std::to_string(milliseconds) + ")");
+}
+
+UINT WINAPI GetSystemDirectoryA(LPSTR buffer, UINT size) {
+  UINT result = 0;
+  const std::string &directory = S().systemDirectory;
+  if (InjectedFault("GetSystemDirectoryA")) {
+    result = 0;
+  } else if (buffer == nullptr || size <= directory.size()) {
+    result = static_cast<UINT>(directory.size() + 1);  // room needed, terminator included
+  } else {
+    std::memcpy(buffer, directory.c_str(), directory.size() + 1);
+    result = static_cast<UINT>(directory.size());
+  }
+  Log("GetSystemDirectoryA(" + std::to_string(size) + ") -> " + std::to_string(result));
+  return result;
+}
+
+HMODULE WINAPI GetModuleHandleA(LPCSTR) {
+  return reinterpret_cast<HMODULE>(static_cast<std::uintptr_t>(0x400000));
+}

@@ -1,0 +1,151 @@
+#include <cstring>
+
+#include "StandinTest.h"
+#include "process/modShell.h"
+
+using modShell::RunAndWait;
+
+namespace {
+
+const char kStop[] = "CMD.EXE /C NET STOP FQ";
+
+class ShellTest : public StandinTest {
+ protected:
+  static standin::ChildBehaviour ExitsWith(DWORD code) {
+    standin::ChildBehaviour child;
+    child.exitCode = code;
+    return child;
+  }
+  static STARTUPINFOA ExpectedStartup(DWORD flags) {
+    STARTUPINFOA expected;
+    std::memset(&expected, 0, sizeof expected);
+    expected.cb = sizeof expected;
+    expected.dwFlags = flags;
+    return expected;
+  }
+  static void ExpectStartup(const STARTUPINFOA &expected, const standin::StartedChild &child) {
+    ASSERT_EQ(sizeof expected, child.startupBytes.size());
+    EXPECT_EQ(0, std::memcmp(&expected, child.startupBytes.data(), sizeof expected));
+  }
+};
+
+TEST_F(ShellTest, PositiveShowStateStartsTheChildHidden) {
+  for (int showState : {2, 1, 5}) {
+    machine().reset();
+    RunAndWait(L"CMD.EXE /C NET STOP FQ", showState);
+    ASSERT_EQ(1u, machine().children().size());
+    const standin::StartedChild child = machine().children()[0];
+    EXPECT_EQ(DWORD{STARTF_USESHOWWINDOW}, child.startup.dwFlags);
+    EXPECT_EQ(WORD{SW_HIDE}, child.startup.wShowWindow);
+    ExpectStartup(ExpectedStartup(STARTF_USESHOWWINDOW), child);
+  }
+}
+
+TEST_F(ShellTest, ZeroOrNegativeShowStateLeavesTheDefaultShowState) {
+  for (int showState : {0, -1}) {
+    machine().reset();
+    RunAndWait(L"CMD.EXE /C NET STOP FQ", showState);
+    ASSERT_EQ(1u, machine().children().size());
+    ExpectStartup(ExpectedStartup(0), machine().children()[0]);
+  }
+}
+
+TEST_F(ShellTest, StartsTheSystemDirectorysProgramThere) {
+  machine().setSystemDirectory("C:\\WINDOWS\\system32");
+  RunAndWait(L"CMD.EXE /C NET STOP FQ", 2);
+  ASSERT_EQ(1u, machine().children().size());
+  const standin::StartedChild child = machine().children()[0];
+  EXPECT_EQ("C:\\WINDOWS\\system32\\CMD.EXE", child.applicationName);
+  EXPECT_EQ(kStop, child.commandLine);  // the command line itself is untouched
+  EXPECT_EQ("C:\\WINDOWS\\system32", child.currentDirectory);
+  EXPECT_EQ(TRUE, child.inheritHandles);
+  EXPECT_EQ(DWORD{NORMAL_PRIORITY_CLASS}, child.creationFlags);
+  EXPECT_TRUE(child.environmentInherited);
+  EXPECT_FALSE(child.securityAttributesPassed);
+}
+
+TEST_F(ShellTest, BareNameWithoutExtensionIsAnExeOfTheSystemDirectory) {
+  RunAndWait(L"  NET STOP FQ", 0);
+  ASSERT_EQ(1u, machine().children().size());
+  EXPECT_EQ("C:\\windows\\system32\\NET.exe", machine().children()[0].applicationName);
+}
+
+TEST_F(ShellTest, NothingRunsWithoutASystemDirectoryOrWithAPathOrNoProgram) {
+  machine().failCall("GetSystemDirectoryA", {1, ERROR_ACCESS_DENIED});
+  EXPECT_EQ(modShell::kNotStarted, RunAndWait(L"CMD.EXE /C EXIT 5", 2));
+  EXPECT_EQ(modShell::kNotStarted, RunAndWait(L".\\CMD.EXE /C EXIT 5", 2));
+  EXPECT_EQ(modShell::kNotStarted, RunAndWait(L"\"C:\\x\\CMD.EXE\" /C EXIT 5", 2));
+  EXPECT_EQ(modShell::kNotStarted, RunAndWait(L"   ", 2));
+  EXPECT_EQ(0, machine().countCalls("CreateProcessA"));
+}
+
+TEST_F(ShellTest, ReturnsTheExitCodeAndClosesBothHandles) {
+  machine().setChild("CMD.EXE /C EXIT 5", ExitsWith(5));
+  EXPECT_EQ(5, RunAndWait(L"CMD.EXE /C EXIT 5", 2));
+  machine().setChild("CMD.EXE /C EXIT -2", ExitsWith(0xFFFFFFFEu));
+  EXPECT_EQ(-2, RunAndWait(L"CMD.EXE /C EXIT -2", 2));
+  EXPECT_TRUE(machine().openHandles().empty());
+  const auto closes = machine().callsTo("CloseHandle");
+  ASSERT_EQ(4u, closes.size());
+  EXPECT_EQ("CloseHandle(h1) -> 1", closes[0]);  // the process, then its thread
+  EXPECT_EQ("CloseHandle(h2) -> 1", closes[1]);
+}
+
+TEST_F(ShellTest, UnreadableExitCodeGivesZero) {
+  standin::ChildBehaviour child = ExitsWith(5);
+  child.exitCodeUnreadable = true;
+  machine().setChild(kStop, child);
+  EXPECT_EQ(0, RunAndWait(L"CMD.EXE /C NET STOP FQ", 2));
+  EXPECT_TRUE(machine().openHandles().empty());
+}
+
+TEST_F(ShellTest, ChildThatCannotStartGivesMinusOneAndNothingElse) {
+  standin::ChildBehaviour missing;
+  missing.startFails = true;
+  machine().setChild("NOSUCHPROGRAM.EXE", missing);
+  EXPECT_EQ(-1, RunAndWait(L"NOSUCHPROGRAM.EXE", 2));
+  EXPECT_EQ(0, machine().countCalls("WaitForSingleObject"));
+  EXPECT_EQ(0, machine().countCalls("CloseHandle"));
+  EXPECT_TRUE(machine().sleeps().empty());
+}
+
+TEST_F(ShellTest, WaitsOnceThenHandlesMessagesThenPauses) {
+  bool ranBeforeReturn = false;
+  standin::ChildBehaviour child = ExitsWith(0);
+  child.onRun = [&] { ranBeforeReturn = true; };
+  machine().setChild(kStop, child);
+  RunAndWait(L"CMD.EXE /C NET STOP FQ", 2);
+  EXPECT_TRUE(ranBeforeReturn);
+  EXPECT_EQ(1u, machine().callsTo("WaitForSingleObject(h1, 0xffffffff) -> 0x0").size());
+  EXPECT_EQ(std::vector<DWORD>{100}, machine().sleeps());
+  const int wait = IndexOf("WaitForSingleObject");
+  const int peek = IndexOf("PeekMessageA", wait);
+  EXPECT_LT(wait, peek);
+  EXPECT_LT(peek, IndexOf("Sleep(100)"));
+  EXPECT_LT(IndexOf("Sleep(100)"), IndexOf("GetExitCodeProcess"));
+}
+
+TEST_F(ShellTest, WaitIsRepeatedUntilTheChildHasEnded) {
+  machine().setWaitResults({WAIT_TIMEOUT, WAIT_TIMEOUT, WAIT_OBJECT_0});
+  machine().setChild(kStop, ExitsWith(3));
+  EXPECT_EQ(3, RunAndWait(L"CMD.EXE /C NET STOP FQ", 2));
+  EXPECT_EQ(3, machine().countCalls("WaitForSingleObject"));
+  EXPECT_EQ((std::vector<DWORD>{100, 100, 100}), machine().sleeps());
+}
+
+TEST_F(ShellTest, FailedWaitEndsTheLoop) {
+  machine().setWaitResults({WAIT_FAILED, WAIT_FAILED, WAIT_FAILED});
+  machine().setChild(kStop, ExitsWith(7));
+  EXPECT_EQ(7, RunAndWait(L"CMD.EXE /C NET STOP FQ", 2));
+  EXPECT_EQ(1, machine().countCalls("WaitForSingleObject"));
+  EXPECT_TRUE(machine().openHandles().empty());
+
+  machine().reset();
+  machine().setWaitResults({WAIT_FAILED});
+  standin::ChildBehaviour unreadable;
+  unreadable.exitCodeUnreadable = true;
+  machine().setChild(kStop, unreadable);
+  EXPECT_EQ(0, RunAndWait(L"CMD.EXE /C NET STOP FQ", 2));
+}
+
+}  // namespace
