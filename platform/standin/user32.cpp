@@ -6,6 +6,7 @@
 // calls that only succeed or fail log nothing more when they succeed and
 // " -> 0" when they fail. Messages are logged as they are delivered, before the
 // receiving procedure runs.
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -54,6 +55,18 @@ std::string NameText(const char *name) {
 }
 
 void Fail(DWORD error) { S().lastError = error; }
+
+// number * numerator / denominator, rounded half away from zero; -1 when it
+// does not fit or the denominator is zero. MulDiv's arithmetic.
+int Scale(int number, int numerator, int denominator) {
+  if (denominator == 0) return -1;
+  long long product = static_cast<long long>(number) * numerator;
+  long long divisor = denominator;
+  if (divisor < 0) product = -product, divisor = -divisor;
+  const long long rounded =
+      (product >= 0 ? product + divisor / 2 : product - divisor / 2) / divisor;
+  return rounded <= 2147483647LL && rounded >= -2147483647LL ? static_cast<int>(rounded) : -1;
+}
 
 // Objects the system owns (stock brushes and fonts, shared icons, cursors):
 // never created, never freed, one fixed address each.
@@ -490,8 +503,8 @@ int WINAPI GetSystemMetrics(int index) {
   int value = 0;
   if (index == SM_CXSCREEN) value = s.screenWidth;
   if (index == SM_CYSCREEN) value = s.screenHeight;
-  if (index == SM_CXICON || index == SM_CYICON) value = MulDiv(32, s.dpi, 96);
-  if (index == SM_CXSMICON || index == SM_CYSMICON) value = MulDiv(16, s.dpi, 96);
+  if (index == SM_CXICON || index == SM_CYICON) value = Scale(32, s.dpi, 96);
+  if (index == SM_CXSMICON || index == SM_CYSMICON) value = Scale(16, s.dpi, 96);
   Log("GetSystemMetrics(" + Num(index) + ") -> " + Num(value));
   return value;
 }
@@ -508,7 +521,7 @@ BOOL WINAPI SystemParametersInfoA(UINT action, UINT param, LPVOID data, UINT) {
              static_cast<NONCLIENTMETRICSA *>(data)->cbSize == param) {
     NONCLIENTMETRICSA &metrics = *static_cast<NONCLIENTMETRICSA *>(data);
     LOGFONTA font{};
-    font.lfHeight = -MulDiv(9, s.dpi, 72);
+    font.lfHeight = -Scale(9, s.dpi, 72);
     font.lfWeight = 400;
     std::strcpy(font.lfFaceName, "Segoe UI");
     metrics.lfCaptionFont = metrics.lfSmCaptionFont = metrics.lfMenuFont = font;
@@ -618,18 +631,8 @@ int WINAPI DrawTextA(HDC dc, LPCSTR text, int count, LPRECT rect, UINT format) {
   return height;
 }
 
-// number * numerator / denominator, rounded half away from zero; -1 when it
-// does not fit or the denominator is zero.
 int WINAPI MulDiv(int number, int numerator, int denominator) {
-  int result = -1;
-  if (denominator != 0) {
-    long long product = static_cast<long long>(number) * numerator;
-    long long divisor = denominator;
-    if (divisor < 0) product = -product, divisor = -divisor;
-    const long long rounded =
-        (product >= 0 ? product + divisor / 2 : product - divisor / 2) / divisor;
-    if (rounded <= 2147483647LL && rounded >= -2147483647LL) result = static_cast<int>(rounded);
-  }
+  const int result = Scale(number, numerator, denominator);
   Log("MulDiv(" + Num(number) + ", " + Num(numerator) + ", " + Num(denominator) + ") -> " +
       Num(result));
   return result;
