@@ -21,4 +21,19 @@ void Unload();
 // The window, or null when it is not loaded (owner of the error box).
 HWND Handle();
 
+// Where the window's parts go, in pixels. The frame is in the window's client
+// area; the label and the image are in the frame.
+struct Placement {
+  int x, y, width, height;
+};
+struct Layout {
+  int clientWidth, clientHeight;
+  Placement frame, label, image;
+};
+
+// The twip layout at a display's resolution (dots per inch across and down),
+// grown so that a message of textWidth x textHeight pixels fits the label: the
+// frame and the window grow by what the label needs on top of its own size.
+Layout ComputeLayout(int dpiX, int dpiY, int textWidth, int textHeight);
+
 }  // namespace frmFQSrvUninstall
