@@ -1,0 +1,170 @@
+#include "StandinTest.h"
+#include "app/Uninstall.h"
+
+namespace {
+
+const char kStop[] = "CMD.EXE /C NET STOP FQ";
+
+class UninstallTest : public StandinTest {
+ protected:
+  // The progress window: the first top-level window created.
+  static HWND ProgressWindow() {
+    for (HWND hwnd : machine().windows()) {
+      if (machine().window(hwnd)->parent == nullptr) return hwnd;
+    }
+    return nullptr;
+  }
+  static bool StopWasRun() {
+    for (const auto &child : machine().children()) {
+      if (child.commandLine == kStop) return true;
+    }
+    return false;
+  }
+  static void ExpectRemovedQuietly() {
+    EXPECT_EQ(1, machine().countCalls("DeleteService"));
+    EXPECT_FALSE(machine().serviceExists("FQ"));
+    EXPECT_TRUE(machine().messageBoxes().empty());
+  }
+  static void ExpectWindowGone() {
+    HWND window = ProgressWindow();
+    ASSERT_NE(nullptr, window);
+    EXPECT_TRUE(machine().window(window)->destroyed);
+  }
+};
+
+TEST_F(UninstallTest, NotRegistered_EndsSilentlyWithoutShowingAnything) {
+  EXPECT_EQ(Uninstall::kExitRemoved, Uninstall::Main());
+  EXPECT_EQ(1, machine().countCalls("OpenSCManagerA")) << "the query runs all the same";
+  HWND window = ProgressWindow();
+  ASSERT_NE(nullptr, window) << "loaded before anything else";
+  EXPECT_EQ(0, CountContaining("ShowWindow("));
+  EXPECT_EQ(0, machine().window(window)->repaints);
+  EXPECT_TRUE(machine().window(window)->destroyed);
+  EXPECT_TRUE(machine().messageBoxes().empty());
+  EXPECT_TRUE(machine().children().empty());
+  EXPECT_EQ(0, machine().countCalls("DeleteService"));
+  EXPECT_TRUE(machine().sleeps().empty());
+}
+
+TEST_F(UninstallTest, KnownToTheManagerButNotRegistered_IsLeftAlone) {
+  standin::Service service;
+  service.currentState = SERVICE_RUNNING;
+  machine().addService("FQ", service);  // no ImagePath in the registry
+  EXPECT_EQ(Uninstall::kExitRemoved, Uninstall::Main());
+  EXPECT_TRUE(machine().serviceExists("FQ"));
+  EXPECT_TRUE(machine().children().empty());
+}
+
+TEST_F(UninstallTest, Stopped_OnePauseThenRemoval) {
+  InstallService("FQ", SERVICE_STOPPED);
+  EXPECT_EQ(Uninstall::kExitRemoved, Uninstall::Main());
+  EXPECT_FALSE(StopWasRun());
+  EXPECT_EQ(std::vector<DWORD>{1000}, machine().sleeps());
+  EXPECT_LT(IndexOf("Sleep(1000)"), IndexOf("DeleteService"));
+  ExpectRemovedQuietly();
+  ExpectWindowGone();
+  EXPECT_TRUE(machine().openHandles().empty());
+}
+
+TEST_F(UninstallTest, EveryStateButStopped_IsStoppedHiddenBeforeTwoPauses) {
+  // Start pending reads as 7, an unmapped state leaves 0: both ask for a stop.
+  const DWORD states[] = {
+      SERVICE_RUNNING, SERVICE_START_PENDING, SERVICE_PAUSED, SERVICE_STOP_PENDING, 0, 16};
+  for (DWORD state : states) {
+    machine().reset();
+    InstallService("FQ", state);
+    EXPECT_EQ(Uninstall::kExitRemoved, Uninstall::Main()) << state;
+    ASSERT_EQ(1u, machine().children().size()) << state;
+    const standin::StartedChild child = machine().children()[0];
+    EXPECT_EQ(kStop, child.commandLine);
+    EXPECT_EQ(DWORD{STARTF_USESHOWWINDOW}, child.startup.dwFlags);
+    EXPECT_EQ(WORD{SW_HIDE}, child.startup.wShowWindow);
+    EXPECT_EQ((std::vector<DWORD>{100, 1000, 1000}), machine().sleeps()) << state;
+    EXPECT_LT(IndexOf("CreateProcessA"), IndexOf("Sleep(1000)"));
+    ExpectRemovedQuietly();
+  }
+}
+
+TEST_F(UninstallTest, StateThirtyTwoReadsAsStopped_NoStop) {
+  InstallService("FQ", 32);
+  EXPECT_EQ(Uninstall::kExitRemoved, Uninstall::Main());
+  EXPECT_FALSE(StopWasRun());
+  EXPECT_EQ(std::vector<DWORD>{1000}, machine().sleeps());
+}
+
+TEST_F(UninstallTest, FailedQueryOfARunningService_NoStopButRemoval) {
+  InstallService("FQ", SERVICE_RUNNING);
+  machine().failCall("QueryServiceStatus", {1, ERROR_ACCESS_DENIED});
+  EXPECT_EQ(Uninstall::kExitRemoved, Uninstall::Main());
+  EXPECT_FALSE(StopWasRun());
+  EXPECT_EQ(std::vector<DWORD>{1000}, machine().sleeps());
+  ExpectRemovedQuietly();
+}
+
+TEST_F(UninstallTest, StopThatCannotStart_RemovalStillAttempted) {
+  InstallService("FQ", SERVICE_RUNNING);
+  standin::ChildBehaviour broken;
+  broken.startFails = true;
+  machine().setChild(kStop, broken);
+  EXPECT_EQ(Uninstall::kExitRemoved, Uninstall::Main());
+  EXPECT_EQ(1, machine().countCalls("CreateProcessA"));
+  EXPECT_EQ((std::vector<DWORD>{1000, 1000}), machine().sleeps());
+  ExpectRemovedQuietly();
+}
+
+TEST_F(UninstallTest, Registered_WindowVisibleAndPaintedBeforeAnyBlockingWork) {
+  InstallService("FQ", SERVICE_RUNNING);
+  Uninstall::Main();
+  HWND window = ProgressWindow();
+  ASSERT_NE(nullptr, window);
+  const std::string name = standin::handleName(window);
+  const int shown = IndexOf("ShowWindow(" + name);
+  const int painted = IndexOf("RedrawWindow(" + name, shown);
+  ASSERT_GE(shown, 0);
+  ASSERT_GT(painted, shown);
+  EXPECT_GT(IndexOf("OpenSCManagerA"), IndexOf("CreateWindowExA")) << "loaded first";
+  EXPECT_LT(painted, IndexOf("CreateProcessA"));
+  EXPECT_LT(painted, IndexOf("Sleep("));
+  EXPECT_GE(machine().window(window)->repaints, 1);
+  EXPECT_TRUE(machine().window(window)->destroyed);
+}
+
+TEST_F(UninstallTest, RefusedRemoval_OneErrorBoxOverTheVisibleWindow) {
+  standin::Service refused;
+  refused.deleteError = ERROR_ACCESS_DENIED;
+  machine().addService("FQ", refused);
+  machine().setStringValue(ServiceKey("FQ"), "ImagePath", REG_SZ, "C:\\FQ\\fq.exe");
+  EXPECT_EQ(Uninstall::kExitRemovalFailed, Uninstall::Main());
+  const auto boxes = machine().messageBoxes();
+  ASSERT_EQ(1u, boxes.size());
+  EXPECT_EQ("Access denied ...", boxes[0].text);
+  EXPECT_EQ("Error", boxes[0].caption);
+  EXPECT_EQ(UINT{MB_OK | MB_ICONSTOP}, boxes[0].type);
+  EXPECT_EQ(ProgressWindow(), boxes[0].owner);
+  EXPECT_TRUE(boxes[0].ownerVisible);
+  EXPECT_LT(IndexOf("MessageBoxA"),
+            IndexOf("DestroyWindow(" + standin::handleName(ProgressWindow())));
+  ExpectWindowGone();
+}
+
+TEST_F(UninstallTest, RegisteredOnlyInTheRegistry_ReportsTheFailedRemoval) {
+  machine().setStringValue(ServiceKey("FQ"), "ImagePath", REG_EXPAND_SZ, "C:\\FQ\\fq.exe");
+  EXPECT_EQ(Uninstall::kExitRemovalFailed, Uninstall::Main());
+  EXPECT_EQ(1u, machine().messageBoxes().size());
+  EXPECT_FALSE(StopWasRun()) << "the query failed";
+}
+
+TEST_F(UninstallTest, WindowThatCannotBeCreated_RemovalGoesAheadWithAnUnownedBox) {
+  standin::Service refused;
+  refused.deleteError = ERROR_ACCESS_DENIED;
+  machine().addService("FQ", refused);
+  machine().setStringValue(ServiceKey("FQ"), "ImagePath", REG_SZ, "C:\\FQ\\fq.exe");
+  machine().failCall("CreateWindowExA", {1, ERROR_NOT_ENOUGH_MEMORY});
+  EXPECT_EQ(Uninstall::kExitRemovalFailed, Uninstall::Main());
+  EXPECT_EQ(1, machine().countCalls("DeleteService"));
+  ASSERT_EQ(1u, machine().messageBoxes().size());
+  EXPECT_EQ(nullptr, machine().messageBoxes()[0].owner);
+  EXPECT_EQ(0, CountContaining("ShowWindow("));
+}
+
+}  // namespace
