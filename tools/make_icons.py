@@ -1,8 +1,9 @@
 #!/usr/bin/env python3
 """Draws the program's two icons and writes them as 16-colour .ico files.
 
-ui/icons/cross.ico  red diagonal cross, 32 x 32 (plus a 16 x 16 for captions
-                    and the task bar): the window and .exe icon.
+ui/icons/cross.ico  red diagonal cross, 32 x 32: the window and .exe icon; with
+                    16, 20, 24 and 48 pixel drawings, so captions, the task bar
+                    and Explorer show it crisp at 96, 120 and 144 DPI.
 ui/icons/cog.ico    yellow-and-grey cog, 16 x 16: the picture beside the message.
 
 The artwork is computed here, so the .ico files can always be made again:
@@ -110,8 +111,8 @@ def image_bytes(pixels):
         nibbles = [0 if p is CLEAR else p for p in row]
         line = bytes((nibbles[i] << 4) | nibbles[i + 1] for i in range(0, size, 2))
         colours += line + b"\0" * (-len(line) % 4)
-        bits = "".join("1" if p is CLEAR else "0" for p in row)
-        line = int(bits, 2).to_bytes(size // 8, "big")
+        bits = "".join("1" if p is CLEAR else "0" for p in row) + "0" * (-size % 8)
+        line = int(bits, 2).to_bytes(len(bits) // 8, "big")
         mask += line + b"\0" * (-len(line) % 4)
     return header + palette + colours + mask
 
@@ -133,7 +134,7 @@ def main():
     here = os.path.dirname(os.path.abspath(__file__))
     icons = os.path.join(here, "..", "ui", "icons")
     os.makedirs(icons, exist_ok=True)
-    write_ico(os.path.join(icons, "cross.ico"), [cross(32), cross(16)])
+    write_ico(os.path.join(icons, "cross.ico"), [cross(n) for n in (32, 16, 20, 24, 48)])
     write_ico(os.path.join(icons, "cog.ico"), [cog()])
 
 
