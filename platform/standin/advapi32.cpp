@@ -198,7 +198,7 @@ BOOL WINAPI QueryServiceConfigA(SC_HANDLE handle, LPQUERY_SERVICE_CONFIGA config
       S().lastError = ERROR_INSUFFICIENT_BUFFER;
     } else {
       auto *base = reinterpret_cast<std::uint8_t *>(config);
-      std::memcpy(base, blob.data(), blob.size());
+      if (!blob.empty()) std::memcpy(base, blob.data(), blob.size());  // an empty one has no data()
       if (service->rawConfig) {
         for (const auto &fixup : service->rawConfigPointers) {
           char *target = reinterpret_cast<char *>(base) + fixup.second;
