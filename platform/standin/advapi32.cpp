@@ -201,6 +201,9 @@ BOOL WINAPI QueryServiceConfigA(SC_HANDLE handle, LPQUERY_SERVICE_CONFIGA config
       if (!blob.empty()) std::memcpy(base, blob.data(), blob.size());  // an empty one has no data()
       if (service->rawConfig) {
         for (const auto &fixup : service->rawConfigPointers) {
+          // Like the manager, never write past the caller's buffer, however
+          // short the record is.
+          if (fixup.first > bufferSize || bufferSize - fixup.first < sizeof(char *)) continue;
           char *target = reinterpret_cast<char *>(base) + fixup.second;
           std::memcpy(base + fixup.first, &target, sizeof target);
         }
