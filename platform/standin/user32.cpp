@@ -130,10 +130,11 @@ POINT ClientOrigin(HWND hwnd) {
 std::string MessageArgs(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
   const void *wHandle = reinterpret_cast<const void *>(wParam);
   const void *lHandle = reinterpret_cast<const void *>(lParam);
+  const std::string target = handleName(hwnd);  // handles are named in argument order
   std::string w = Num(static_cast<long long>(wParam)), l = Num(lParam);
   if (message == WM_SETFONT || message == STM_SETICON) w = handleName(wHandle);
   if (message == WM_SETICON || message == STM_SETIMAGE) l = handleName(lHandle);
-  return handleName(hwnd) + ", " + Hex(message) + ", " + w + ", " + l;
+  return target + ", " + Hex(message) + ", " + w + ", " + l;
 }
 
 // What a window does with a message its own procedure leaves to the system,
@@ -466,7 +467,8 @@ HICON WINAPI LoadIconA(HINSTANCE instance, LPCSTR name) {
   } else {
     Fail(kErrorInvalidIconHandle);
   }
-  Log("LoadIconA(" + handleName(instance) + ", " + NameText(name) + ") -> " + handleName(icon));
+  const std::string args = handleName(instance) + ", " + NameText(name);
+  Log("LoadIconA(" + args + ") -> " + handleName(icon));
   return icon;
 }
 
@@ -480,14 +482,16 @@ HANDLE WINAPI LoadImageA(HINSTANCE instance, LPCSTR name, UINT type, int cx, int
       S().gdiObjects.insert(image);
     }
   }
-  Log("LoadImageA(" + handleName(instance) + ", " + NameText(name) + ", " + Num(type) + ", " +
-      Num(cx) + ", " + Num(cy) + ", " + Hex(flags) + ") -> " + handleName(image));
+  const std::string args = handleName(instance) + ", " + NameText(name) + ", " + Num(type) + ", " +
+                           Num(cx) + ", " + Num(cy) + ", " + Hex(flags);
+  Log("LoadImageA(" + args + ") -> " + handleName(image));
   return image;
 }
 
 HCURSOR WINAPI LoadCursorA(HINSTANCE instance, LPCSTR name) {
   HCURSOR cursor = static_cast<HCURSOR>(SystemObject(0x30000 + (name != nullptr ? 1 : 0)));
-  Log("LoadCursorA(" + handleName(instance) + ", " + NameText(name) + ") -> " + handleName(cursor));
+  const std::string args = handleName(instance) + ", " + NameText(name);
+  Log("LoadCursorA(" + args + ") -> " + handleName(cursor));
   return cursor;
 }
 
@@ -551,13 +555,16 @@ HDC WINAPI GetDC(HWND window) {
     S().gdiObjects.insert(dc);
     S().selectedObjects[dc] = SystemFont();
   }
-  Log("GetDC(" + handleName(window) + ") -> " + handleName(dc));
+  const std::string args = handleName(window);
+  Log("GetDC(" + args + ") -> " + handleName(dc));
   return dc;
 }
 
 int WINAPI ReleaseDC(HWND window, HDC dc) {
   const bool released = S().selectedObjects.erase(dc) != 0 && S().gdiObjects.erase(dc) != 0;
-  Log("ReleaseDC(" + handleName(window) + ", " + handleName(dc) + ") -> " + Num(released));
+  std::string args = handleName(window);
+  args += ", " + handleName(dc);
+  Log("ReleaseDC(" + args + ") -> " + Num(released));
   return released;
 }
 
@@ -588,8 +595,9 @@ HGDIOBJ WINAPI SelectObject(HDC dc, HGDIOBJ object) {
     previous = selected->second;
     selected->second = object;
   }
-  Log("SelectObject(" + handleName(dc) + ", " + handleName(object) + ") -> " +
-      handleName(previous));
+  std::string args = handleName(dc);
+  args += ", " + handleName(object);
+  Log("SelectObject(" + args + ") -> " + handleName(previous));
   return previous;
 }
 
