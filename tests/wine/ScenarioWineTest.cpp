@@ -1,0 +1,195 @@
+// The whole FQSrvUninstall.exe against a real "FQ" service (our fixture) in
+// each state it can meet, watched the way a user would see it.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <string>
+
+#include "ServiceControl.h"
+#include "Watcher.h"
+#include "WineTest.h"
+
+namespace {
+
+const char kName[] = "FQ";
+constexpr DWORD kProgramTimeoutMs = 60000;
+
+struct Outcome {
+  bool finished = false;
+  DWORD exitCode = 0;
+  std::uint64_t elapsedMs = 0;
+  winetest::Sightings seen;
+  bool progressGoneAfterwards = false;
+};
+
+class ProgramOnWine : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_FALSE(winetest::Arg("program").empty()) << "run with --program=<FQSrvUninstall.exe>";
+    ASSERT_FALSE(winetest::Arg("fixture").empty()) << "run with --fixture=<FQFixtureService.exe>";
+    winetest::RemoveWhateverIsLeft(kName);
+    directory_ = winetest::MakeTempDirectory();
+    ASSERT_FALSE(directory_.empty());
+    options_.logPath = directory_ + "\\fq.log";
+  }
+  void TearDown() override {
+    winetest::RemoveWhateverIsLeft(kName);
+    winetest::RemoveDirectoryTree(directory_);
+  }
+
+  void RegisterFixture(bool start) {
+    ASSERT_TRUE(winetest::RegisterService(kName, winetest::FixtureCommandLine(options_)));
+    if (start) {
+      ASSERT_TRUE(winetest::StartAndWait(kName));
+    }
+  }
+
+  // Runs the program (by default the one built) in `directory` and watches it.
+  Outcome RunProgram(std::string program = std::string(), const char *directory = nullptr) {
+    if (program.empty()) program = winetest::WindowsPath(winetest::Arg("program"));
+    Outcome outcome;
+    STARTUPINFOA startup{};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION process{};
+    const auto started = winetest::NowMs();
+    if (!CreateProcessA(program.c_str(), nullptr, nullptr, nullptr, FALSE, 0, nullptr, directory,
+                        &startup, &process)) {
+      ADD_FAILURE() << "cannot start " << program << ": " << GetLastError();
+      return outcome;
+    }
+    winetest::Watcher watcher(process.dwProcessId);
+    outcome.finished = WaitForSingleObject(process.hProcess, kProgramTimeoutMs) == WAIT_OBJECT_0;
+    outcome.elapsedMs = winetest::NowMs() - started;
+    outcome.seen = watcher.Stop();
+    if (!outcome.finished) TerminateProcess(process.hProcess, 99);
+    GetExitCodeProcess(process.hProcess, &outcome.exitCode);
+    CloseHandle(process.hThread);
+    CloseHandle(process.hProcess);
+    outcome.progressGoneAfterwards = !outcome.seen.progress || !IsWindow(outcome.seen.progress);
+    return outcome;
+  }
+
+  std::string Log() const { return winetest::ReadWholeFile(options_.logPath); }
+
+  std::string directory_;
+  winetest::FixtureOptions options_;
+};
+
+TEST_F(ProgramOnWine, NoServiceEndsAtOnceShowingNothing) {
+  const Outcome run = RunProgram();
+  ASSERT_TRUE(run.finished);
+  EXPECT_EQ(run.exitCode, 0u);
+  EXPECT_FALSE(run.seen.progressVisible);
+  EXPECT_TRUE(run.seen.boxes.empty());
+  EXPECT_LT(run.elapsedMs, 1000u) << "no pause when there is nothing to remove";
+  std::printf("[ timing   ] no service: %llu ms\n", static_cast<unsigned long long>(run.elapsedMs));
+}
+
+TEST_F(ProgramOnWine, StoppedServiceIsRemovedAfterOnePause) {
+  RegisterFixture(false);
+  const Outcome run = RunProgram();
+  ASSERT_TRUE(run.finished);
+  EXPECT_EQ(run.exitCode, 0u);
+  EXPECT_TRUE(winetest::WaitUntilGone(kName, 2000));
+  EXPECT_GE(run.elapsedMs, 1000u);
+  EXPECT_EQ(Log(), "") << "a stopped service is not started, nor sent anything";
+  EXPECT_TRUE(run.seen.progressVisible && run.seen.bothLines);
+  EXPECT_TRUE(run.seen.boxes.empty());
+  EXPECT_TRUE(run.progressGoneAfterwards);
+}
+
+TEST_F(ProgramOnWine, RunningServiceIsStoppedThenRemoved) {
+  RegisterFixture(true);
+  const Outcome run = RunProgram();
+  ASSERT_TRUE(run.finished);
+  EXPECT_EQ(run.exitCode, 0u);
+  EXPECT_NE(Log().find("STOP\r\n"), std::string::npos) << Log();
+  EXPECT_TRUE(winetest::WaitUntilGone(kName, 5000));
+  EXPECT_GE(run.elapsedMs, 2100u) << "two 1000 ms pauses and the runner's 100 ms";
+  EXPECT_TRUE(run.seen.boxes.empty());
+  std::printf("[ timing   ] running service: %llu ms from start to exit (floor 2100 ms + stop)\n",
+              static_cast<unsigned long long>(run.elapsedMs));
+}
+
+TEST_F(ProgramOnWine, PausedServiceIsStoppedThenRemoved) {
+  options_.pausable = true;
+  RegisterFixture(true);
+  ASSERT_TRUE(winetest::SendControl(kName, SERVICE_CONTROL_PAUSE, SERVICE_PAUSED));
+  const Outcome run = RunProgram();
+  ASSERT_TRUE(run.finished);
+  EXPECT_EQ(run.exitCode, 0u);
+  const std::string log = Log();
+  EXPECT_NE(log.find("PAUSE\r\nSTOP\r\n"), std::string::npos) << log;
+  EXPECT_TRUE(winetest::WaitUntilGone(kName, 5000));
+}
+
+TEST_F(ProgramOnWine, SlowToStopServiceShowsTheWindowAndIsStillRemoved) {
+  options_.stopPendingMs = 4000;
+  RegisterFixture(true);
+  const Outcome run = RunProgram();
+  ASSERT_TRUE(run.finished);
+  EXPECT_EQ(run.exitCode, 0u) << "the deletion was accepted while the stop was pending";
+  EXPECT_TRUE(run.seen.progressVisible);
+  EXPECT_TRUE(run.seen.bothLines) << "both lines of the message on screen";
+  EXPECT_TRUE(run.progressGoneAfterwards);
+  EXPECT_NE(Log().find("STOP\r\n"), std::string::npos);
+  EXPECT_TRUE(winetest::WaitUntilGone(kName, 15000)) << "gone once it has stopped";
+  std::printf("[ timing   ] stop-pending service: %llu ms from start to exit\n",
+              static_cast<unsigned long long>(run.elapsedMs));
+}
+
+TEST_F(ProgramOnWine, ServiceIgnoringTheStopDoesNotHoldTheProgram) {
+  options_.ignoreStop = true;
+  RegisterFixture(true);
+  const Outcome run = RunProgram();
+  ASSERT_TRUE(run.finished);
+  EXPECT_EQ(run.exitCode, 0u) << "the manager accepts the deletion of a running service";
+  EXPECT_NE(Log().find("STOP\r\n"), std::string::npos);
+  EXPECT_TRUE(run.seen.boxes.empty());
+}
+
+TEST_F(ProgramOnWine, RegistryOnlyServiceGetsOneErrorBoxWhileTheWindowIsUp) {
+  HKEY key = nullptr;
+  ASSERT_EQ(RegCreateKeyExA(HKEY_LOCAL_MACHINE, winetest::ServiceKeyPath(kName).c_str(), 0, nullptr,
+                            0, KEY_ALL_ACCESS, nullptr, &key, nullptr),
+            ERROR_SUCCESS);
+  const std::string path = "C:\\nowhere\\fq.exe";
+  RegSetValueExA(key, "ImagePath", 0, REG_EXPAND_SZ, reinterpret_cast<const BYTE *>(path.c_str()),
+                 path.size() + 1);
+  RegCloseKey(key);
+
+  const Outcome run = RunProgram();
+  ASSERT_TRUE(run.finished) << "the box was not found or not closed";
+  EXPECT_EQ(run.exitCode, 1u);
+  ASSERT_EQ(run.seen.boxes.size(), 1u);
+  const winetest::SeenBox &box = run.seen.boxes[0];
+  EXPECT_EQ(box.title, "Error");
+  EXPECT_EQ(box.text, "Access denied ...");
+  EXPECT_TRUE(box.progressVisible) << "the box shows while the window is up";
+  EXPECT_TRUE(box.ownedByProgress);
+  EXPECT_TRUE(run.progressGoneAfterwards);
+}
+
+TEST_F(ProgramOnWine, DecoysBesideTheProgramAndInItsDirectoryNeverRun) {
+  const std::string program = directory_ + "\\FQSrvUninstall.exe";
+  const std::string child = winetest::WindowsPath(winetest::Arg("child"));
+  ASSERT_TRUE(
+      CopyFileA(winetest::WindowsPath(winetest::Arg("program")).c_str(), program.c_str(), FALSE));
+  for (const char *name : {"CMD.EXE", "NET.EXE"}) {
+    ASSERT_TRUE(CopyFileA(child.c_str(), (directory_ + "\\" + name).c_str(), FALSE));
+  }
+  const std::string netBat = directory_ + "\\NET.BAT";
+  ASSERT_TRUE(winetest::WriteWholeFile(netBat, "@echo ran> \"" + netBat + ".ran\"\r\n"));
+  RegisterFixture(true);
+
+  const Outcome run = RunProgram(program, directory_.c_str());
+  ASSERT_TRUE(run.finished);
+  EXPECT_EQ(run.exitCode, 0u);
+  for (const char *name : {"CMD.EXE", "NET.EXE", "NET.BAT"}) {
+    EXPECT_FALSE(winetest::FileExists(directory_ + "\\" + name + ".ran")) << name << " ran";
+  }
+  EXPECT_NE(Log().find("STOP\r\n"), std::string::npos) << "the real NET stopped it";
+  EXPECT_TRUE(winetest::WaitUntilGone(kName, 5000));
+}
+
+}  // namespace

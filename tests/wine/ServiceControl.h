@@ -1,0 +1,49 @@
+// Registering, driving and clearing away real services for the Wine tests.
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+
+namespace winetest {
+
+// How our fixture service (fixture/FQFixtureService.cpp) should behave.
+struct FixtureOptions {
+  std::string logPath;
+  DWORD stopPendingMs = 0;
+  bool ignoreStop = false;
+  bool pausable = false;
+};
+
+// The fixture's command line: its quoted path (from the test's "--fixture"
+// argument) and the options.
+std::string FixtureCommandLine(const FixtureOptions &options);
+
+// Registers `name` with the service manager, stopped.
+bool RegisterService(const std::string &name, const std::string &binaryPath,
+                     DWORD startType = SERVICE_DEMAND_START);
+
+// Starts it and waits until it is running.
+bool StartAndWait(const std::string &name);
+
+// Sends a control and waits until the service reports `expectedState`.
+bool SendControl(const std::string &name, DWORD control, DWORD expectedState);
+
+// The service's current state, or 0 when the service manager does not know it.
+DWORD CurrentState(const std::string &name);
+
+// The process id of a running service, or 0.
+DWORD ServiceProcessId(const std::string &name);
+
+bool WaitForState(const std::string &name, DWORD state, DWORD timeoutMs);
+
+// Waits until the service manager no longer knows the service.
+bool WaitUntilGone(const std::string &name, DWORD timeoutMs);
+
+// Stops (or ends) whatever is left of `name`, deletes it and its registry key.
+void RemoveWhateverIsLeft(const std::string &name);
+
+// The service's registry key, as the program looks it up.
+std::string ServiceKeyPath(const std::string &name);
+
+}  // namespace winetest

@@ -1,0 +1,111 @@
+#include "WineTest.h"
+
+#include <gtest/gtest.h>
+
+#include <map>
+
+namespace winetest {
+namespace {
+
+std::map<std::string, std::string> &Args() {
+  static std::map<std::string, std::string> args;
+  return args;
+}
+
+}  // namespace
+
+std::string Arg(const std::string &name) {
+  const auto found = Args().find(name);
+  return found == Args().end() ? std::string() : found->second;
+}
+
+std::string WindowsPath(const std::string &path) {
+  if (path.empty() || path[0] != '/') return path;
+  std::string windows = "Z:" + path;
+  for (char &c : windows) {
+    if (c == '/') c = '\\';
+  }
+  return windows;
+}
+
+std::string MakeTempDirectory() {
+  char base[MAX_PATH] = {0};
+  GetTempPathA(MAX_PATH, base);
+  for (unsigned attempt = 0; attempt < 1000; ++attempt) {
+    const std::string candidate = std::string(base) + "fqtest" +
+                                  std::to_string(GetCurrentProcessId()) + "_" +
+                                  std::to_string(attempt);
+    if (CreateDirectoryA(candidate.c_str(), nullptr)) return candidate;
+  }
+  return std::string();
+}
+
+void RemoveDirectoryTree(const std::string &directory) {
+  if (directory.empty()) return;
+  WIN32_FIND_DATAA found;
+  HANDLE search = FindFirstFileA((directory + "\\*").c_str(), &found);
+  if (search != INVALID_HANDLE_VALUE) {
+    do {
+      const std::string name = found.cFileName;
+      if (name == "." || name == "..") continue;
+      const std::string path = directory + "\\" + name;
+      if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+        RemoveDirectoryTree(path);
+      } else {
+        DeleteFileA(path.c_str());
+      }
+    } while (FindNextFileA(search, &found));
+    FindClose(search);
+  }
+  RemoveDirectoryA(directory.c_str());
+}
+
+bool FileExists(const std::string &path) {
+  return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+std::string ReadWholeFile(const std::string &path) {
+  HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                            OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return std::string();
+  std::string text;
+  char chunk[4096];
+  DWORD read = 0;
+  while (ReadFile(file, chunk, sizeof chunk, &read, nullptr) && read > 0) text.append(chunk, read);
+  CloseHandle(file);
+  return text;
+}
+
+bool WriteWholeFile(const std::string &path, const std::string &text) {
+  HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                            FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return false;
+  DWORD written = 0;
+  const bool ok =
+      WriteFile(file, text.data(), static_cast<DWORD>(text.size()), &written, nullptr) &&
+      written == text.size();
+  CloseHandle(file);
+  return ok;
+}
+
+std::string DirectoryOf(const std::string &path) {
+  const std::size_t slash = path.find_last_of("\\/");
+  return slash == std::string::npos ? std::string(".") : path.substr(0, slash);
+}
+
+std::uint64_t NowMs() { return GetTickCount64(); }
+
+}  // namespace winetest
+
+// GoogleTest takes its own flags first; what is left are ours.
+int main(int argc, char **argv) {
+  ::testing::InitGoogleTest(&argc, argv);
+  for (int i = 1; i < argc; ++i) {
+    const std::string arg = argv[i];
+    const std::size_t equals = arg.find('=');
+    if (arg.rfind("--", 0) == 0 && equals != std::string::npos) {
+      winetest::Args()[arg.substr(2, equals - 2)] = arg.substr(equals + 1);
+    }
+  }
+  return RUN_ALL_TESTS();
+}

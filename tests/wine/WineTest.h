@@ -1,0 +1,34 @@
+// Helpers shared by the tests that run on Windows (under Wine on Linux).
+#pragma once
+
+#include <windows.h>
+
+#include <cstdint>
+#include <string>
+
+namespace winetest {
+
+// The value of a "--name=value" argument of the test program, or empty.
+// ctest hands the paths of our other programs to the tests this way.
+std::string Arg(const std::string &name);
+
+// A path as Windows programs write it: Unix paths (from ctest, under Wine)
+// become paths on Wine's Z: drive; Windows paths are returned as they are.
+std::string WindowsPath(const std::string &path);
+
+// A new, empty directory under the temporary directory, removed (with what
+// it holds) by RemoveDirectoryTree.
+std::string MakeTempDirectory();
+void RemoveDirectoryTree(const std::string &directory);
+
+bool FileExists(const std::string &path);
+std::string ReadWholeFile(const std::string &path);
+bool WriteWholeFile(const std::string &path, const std::string &text);
+
+// The directory part of a path, without the final backslash.
+std::string DirectoryOf(const std::string &path);
+
+// Milliseconds from a steady clock.
+std::uint64_t NowMs();
+
+}  // namespace winetest

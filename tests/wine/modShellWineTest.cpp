@@ -1,0 +1,107 @@
+// The command runner on real children: the command interpreter, our own
+// child program, and decoys planted where a careless search would find them.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "WineTest.h"
+#include "process/modShell.h"
+
+namespace {
+
+using modShell::RunAndWait;
+
+constexpr int kHidden = 2;  // what the uninstall sequence passes
+
+class CommandRunnerOnWine : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_FALSE(winetest::Arg("child").empty()) << "run with --child=<FQTestChild.exe>";
+    child_ = winetest::WindowsPath(winetest::Arg("child"));
+    directory_ = winetest::MakeTempDirectory();
+    ASSERT_FALSE(directory_.empty());
+    GetCurrentDirectoryA(MAX_PATH, previousDirectory_);
+  }
+  void TearDown() override {
+    SetCurrentDirectoryA(previousDirectory_);
+    for (const std::string &decoy : planted_) DeleteFileA(decoy.c_str());
+    winetest::RemoveDirectoryTree(directory_);
+  }
+
+  // Copies the child under a system program's name; it leaves "<path>.ran"
+  // behind if it is ever started.
+  std::string PlantDecoy(const std::string &directory, const std::string &name) {
+    const std::string path = directory + "\\" + name;
+    EXPECT_TRUE(CopyFileA(child_.c_str(), path.c_str(), FALSE)) << path;
+    planted_.push_back(path);
+    planted_.push_back(path + ".ran");
+    return path;
+  }
+  std::string PlantBatchDecoy(const std::string &directory, const std::string &name) {
+    const std::string path = directory + "\\" + name;
+    EXPECT_TRUE(winetest::WriteWholeFile(path, "@echo ran> \"" + path + ".ran\"\r\n@exit 77\r\n"));
+    planted_.push_back(path);
+    planted_.push_back(path + ".ran");
+    return path;
+  }
+  static bool Ran(const std::string &decoy) { return winetest::FileExists(decoy + ".ran"); }
+
+  std::string child_;
+  std::string directory_;
+  char previousDirectory_[MAX_PATH] = {0};
+  std::vector<std::string> planted_;
+};
+
+TEST_F(CommandRunnerOnWine, ReturnsTheInterpretersExitCode) {
+  EXPECT_EQ(RunAndWait(L"CMD.EXE /C EXIT 5", kHidden), 5);
+  EXPECT_EQ(RunAndWait(L"CMD.EXE /C EXIT 0", kHidden), 0);
+  EXPECT_EQ(RunAndWait(L"CMD.EXE /C EXIT 5", 0), 5) << "default show state";
+}
+
+TEST_F(CommandRunnerOnWine, ReturnsOnlyAfterTheChildHasEnded) {
+  // Copied to a directory of ours: its path has no spaces for the interpreter to trip on.
+  const std::string child = directory_ + "\\FQTestChild.exe";
+  ASSERT_TRUE(CopyFileA(child_.c_str(), child.c_str(), FALSE));
+  const std::string line = "CMD.EXE /C " + child + " --sleep 1500 --exit 9";
+
+  const auto started = winetest::NowMs();
+  EXPECT_EQ(RunAndWait(std::wstring(line.begin(), line.end()), kHidden), 9);
+  const auto elapsed = winetest::NowMs() - started;
+  EXPECT_GE(elapsed, 1500u + 100u) << "the child's sleep and our 100 ms pause";
+}
+
+TEST_F(CommandRunnerOnWine, ProgramThatDoesNotExistGivesMinusOneAtOnce) {
+  const auto started = winetest::NowMs();
+  EXPECT_EQ(RunAndWait(L"FQNOSUCHPROGRAM.EXE /C EXIT 5", kHidden), modShell::kNotStarted);
+  EXPECT_LT(winetest::NowMs() - started, 1000u) << "nothing is waited for";
+}
+
+TEST_F(CommandRunnerOnWine, InterpreterBesideTheCallerOrInTheCurrentDirectoryNeverRuns) {
+  char self[MAX_PATH] = {0};
+  GetModuleFileNameA(nullptr, self, MAX_PATH);
+  const std::string besideUs = PlantDecoy(winetest::DirectoryOf(self), "CMD.EXE");
+  const std::string inCurrent = PlantDecoy(directory_, "CMD.EXE");
+  ASSERT_TRUE(SetCurrentDirectoryA(directory_.c_str()));
+
+  EXPECT_EQ(RunAndWait(L"CMD.EXE /C EXIT 5", kHidden), 5);
+  EXPECT_FALSE(Ran(besideUs));
+  EXPECT_FALSE(Ran(inCurrent));
+}
+
+TEST_F(CommandRunnerOnWine, NetInTheCurrentDirectoryNeverRuns) {
+  const std::string netExe = PlantDecoy(directory_, "NET.EXE");
+  const std::string netBat = PlantBatchDecoy(directory_, "NET.BAT");
+  ASSERT_TRUE(SetCurrentDirectoryA(directory_.c_str()));
+  // The decoys work: started from here, the interpreter would find them.
+  ASSERT_EQ(
+      RunAndWait(L"CMD.EXE /C " + std::wstring(directory_.begin(), directory_.end()) + L"\\NET.BAT",
+                 kHidden),
+      77);
+  ASSERT_TRUE(DeleteFileA((netBat + ".ran").c_str()));
+
+  EXPECT_NE(RunAndWait(L"CMD.EXE /C NET STOP FQNOSUCHSERVICE", kHidden), 77);
+  EXPECT_FALSE(Ran(netExe));
+  EXPECT_FALSE(Ran(netBat));
+}
+
+}  // namespace
