@@ -23,15 +23,14 @@ std::string ClassOf(HWND window) {
   return name;
 }
 
+BOOL CALLBACK AddChild(HWND child, LPARAM list) {
+  reinterpret_cast<std::vector<HWND> *>(list)->push_back(child);
+  return TRUE;
+}
+
 std::vector<HWND> ChildrenOf(HWND window) {
   std::vector<HWND> children;
-  EnumChildWindows(
-      window,
-      [](HWND child, LPARAM list) {
-        reinterpret_cast<std::vector<HWND> *>(list)->push_back(child);
-        return TRUE;
-      },
-      reinterpret_cast<LPARAM>(&children));
+  EnumChildWindows(window, AddChild, reinterpret_cast<LPARAM>(&children));
   return children;
 }
 
@@ -40,17 +39,17 @@ struct TopLevel {
   std::vector<HWND> windows;
 };
 
+BOOL CALLBACK AddIfOwned(HWND window, LPARAM data) {
+  auto *found = reinterpret_cast<TopLevel *>(data);
+  DWORD owner = 0;
+  GetWindowThreadProcessId(window, &owner);
+  if (owner == found->processId) found->windows.push_back(window);
+  return TRUE;
+}
+
 std::vector<HWND> TopLevelWindowsOf(DWORD processId) {
   TopLevel found{processId, {}};
-  EnumWindows(
-      [](HWND window, LPARAM data) {
-        auto *found = reinterpret_cast<TopLevel *>(data);
-        DWORD owner = 0;
-        GetWindowThreadProcessId(window, &owner);
-        if (owner == found->processId) found->windows.push_back(window);
-        return TRUE;
-      },
-      reinterpret_cast<LPARAM>(&found));
+  EnumWindows(AddIfOwned, reinterpret_cast<LPARAM>(&found));
   return found.windows;
 }
 
