@@ -72,8 +72,10 @@ LSTATUS WINAPI RegOpenKeyExA(HKEY key, LPCSTR subKey, DWORD options, REGSAM acce
   return status;
 }
 
-LSTATUS WINAPI RegQueryValueExA(HKEY key, LPCSTR valueName, LPDWORD reserved, LPDWORD type,
-                                LPBYTE data, LPDWORD dataSize) {
+// Win32 declares `reserved` writable; the definition has to match.
+LSTATUS WINAPI RegQueryValueExA(HKEY key, LPCSTR valueName,
+                                LPDWORD reserved,  // NOLINT(readability-non-const-parameter)
+                                LPDWORD type, LPBYTE data, LPDWORD dataSize) {
   const DWORD sizeIn = dataSize ? *dataSize : 0;
   LSTATUS status = ERROR_SUCCESS;
   const RegistryValue *value = nullptr;

@@ -49,7 +49,8 @@ std::wstring Decode(const unsigned char *bytes, std::size_t count) {
 std::string Encode(const wchar_t *text, std::size_t count) {
   std::string bytes;
   for (std::size_t i = 0; i < count; ++i) {
-    const auto c = static_cast<std::uint32_t>(text[i]);
+    // A wide character, not a char: the check takes any signed character type for one.
+    const auto c = static_cast<std::uint32_t>(text[i]);  // NOLINT(bugprone-signed-char-misuse)
     if (S().codePage == 932 && c >= kDoubleByteBase && c < kDoubleByteBase + 60u * 256u) {
       bytes.push_back(static_cast<char>(LeadOf(static_cast<int>((c - kDoubleByteBase) / 256))));
       bytes.push_back(static_cast<char>((c - kDoubleByteBase) % 256));

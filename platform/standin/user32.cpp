@@ -50,7 +50,9 @@ bool IsIntResource(const char *name) { return reinterpret_cast<std::uintptr_t>(n
 
 // A resource or class name: a number (MAKEINTRESOURCE) or quoted text.
 std::string NameText(const char *name) {
-  if (name != nullptr && IsIntResource(name)) return Num(reinterpret_cast<std::uintptr_t>(name));
+  if (name != nullptr && IsIntResource(name)) {
+    return Num(static_cast<long long>(reinterpret_cast<std::uintptr_t>(name)));
+  }
   return Quote(name);
 }
 
@@ -244,10 +246,11 @@ HWND WINAPI CreateWindowExA(DWORD exStyle, LPCSTR className, LPCSTR windowName, 
                             int y, int width, int height, HWND parent, HMENU menu, HINSTANCE,
                             LPVOID) {
   auto &s = S();
-  const std::string entry = "CreateWindowExA(" + Hex(exStyle) + ", " + NameText(className) + ", " +
-                            Quote(windowName) + ", " + Hex(style) + ", " + Num(x) + ", " + Num(y) +
-                            ", " + Num(width) + ", " + Num(height) + ", " + handleName(parent) +
-                            ", " + Num(reinterpret_cast<std::uintptr_t>(menu)) + ")";
+  const std::string entry =
+      "CreateWindowExA(" + Hex(exStyle) + ", " + NameText(className) + ", " + Quote(windowName) +
+      ", " + Hex(style) + ", " + Num(x) + ", " + Num(y) + ", " + Num(width) + ", " + Num(height) +
+      ", " + handleName(parent) + ", " +
+      Num(static_cast<long long>(reinterpret_cast<std::uintptr_t>(menu))) + ")";
   const bool known = className != nullptr && !IsIntResource(className) &&
                      (IsSystemClass(className) || s.classes.count(className) != 0);
   HWND hwnd = nullptr;

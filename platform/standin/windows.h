@@ -41,6 +41,9 @@ using REGSAM = DWORD;
 #define TRUE 1
 #define FALSE 0
 
+// Handle types named as <windows.h> names them, so that messages and
+// debuggers read the same on both platforms.
+// NOLINTBEGIN(bugprone-reserved-identifier)
 struct HKEY__;
 struct SC_HANDLE__;
 struct HWND__;
@@ -50,6 +53,7 @@ struct HFONT__;
 struct HDC__;
 struct HBRUSH__;
 struct HMENU__;
+// NOLINTEND(bugprone-reserved-identifier)
 using HKEY = HKEY__ *;
 using PHKEY = HKEY *;
 using SC_HANDLE = SC_HANDLE__ *;
@@ -150,10 +154,10 @@ using LPQUERY_SERVICE_CONFIGA = QUERY_SERVICE_CONFIGA *;
 
 SC_HANDLE WINAPI OpenSCManagerA(LPCSTR machineName, LPCSTR databaseName, DWORD access);
 SC_HANDLE WINAPI OpenServiceA(SC_HANDLE manager, LPCSTR serviceName, DWORD access);
-BOOL WINAPI QueryServiceStatus(SC_HANDLE service, LPSERVICE_STATUS status);
-BOOL WINAPI QueryServiceConfigA(SC_HANDLE service, LPQUERY_SERVICE_CONFIGA config, DWORD bufferSize,
+BOOL WINAPI QueryServiceStatus(SC_HANDLE handle, LPSERVICE_STATUS status);
+BOOL WINAPI QueryServiceConfigA(SC_HANDLE handle, LPQUERY_SERVICE_CONFIGA config, DWORD bufferSize,
                                 LPDWORD bytesNeeded);
-BOOL WINAPI DeleteService(SC_HANDLE service);
+BOOL WINAPI DeleteService(SC_HANDLE handle);
 BOOL WINAPI CloseServiceHandle(SC_HANDLE handle);
 
 // ---- processes, waits, time ----------------------------------------------
