@@ -54,6 +54,10 @@ fq_wine_start_display() {
 fq_wine_boot() {
   local limit=$1
   timeout "$limit" "$FQ_WINE" wineboot -i >/dev/null 2>&1 || return 1
+  # Wine does not pick up its own TrueType fonts in a fresh prefix; without
+  # Marlett the caption buttons show letters instead of their glyphs.
+  cp -n "${FQ_WINE_FONTS:-/usr/share/wine/fonts}"/*.ttf "$WINEPREFIX/drive_c/windows/Fonts/" \
+    2>/dev/null
   "$WINESERVER" -k 2>/dev/null
   "$WINESERVER" -p &
   FQ_WINESERVER_PID=$!
