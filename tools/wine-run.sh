@@ -5,19 +5,23 @@
 set -u
 exe=$1
 
-# The PE header says whether the program is 32-bit (0x14c) or 64-bit (0x8664).
+# The PE header says whether the program is 32-bit (0x014c) or 64-bit (0x8664).
 pe_arch() {
   local offset machine
   offset=$(od -An -tu4 -j60 -N4 "$1" | tr -d ' ')
   machine=$(od -An -tx2 -j$((offset + 4)) -N2 "$1" | tr -d ' ')
   case $machine in
-    14c) echo win32 ;;
+    014c) echo win32 ;;
     8664) echo win64 ;;
     *) echo unknown ;;
   esac
 }
 
 arch=$(pe_arch "$exe")
+if [ "$arch" = unknown ]; then
+  echo "wine-run: $exe is not a Windows program for x86 or x86-64" >&2
+  exit 1
+fi
 if [ -z "${FQ_WINE_READY:-}" ]; then
   FQ_WINE_ARCH=$arch
   source "$(dirname "$0")/wine-env.sh" || exit 1
