@@ -128,6 +128,18 @@ TEST_F(ProgramOnWine, PausedServiceIsStoppedThenRemoved) {
   EXPECT_TRUE(winetest::WaitUntilGone(kName, 5000));
 }
 
+TEST_F(ProgramOnWine, StartPendingServiceIsStoppedThenRemoved) {
+  options_.startPendingMs = 30000;
+  ASSERT_TRUE(winetest::RegisterService(kName, winetest::FixtureCommandLine(options_)));
+  ASSERT_TRUE(winetest::StartAndWait(kName, SERVICE_START_PENDING));
+  const Outcome run = RunProgram();
+  ASSERT_TRUE(run.finished);
+  EXPECT_EQ(run.exitCode, 0u);
+  EXPECT_NE(Log().find("START_PENDING\r\nSTOP\r\n"), std::string::npos)
+      << "start pending is not stopped, so the stop is sent: " << Log();
+  EXPECT_TRUE(winetest::WaitUntilGone(kName, 5000));
+}
+
 TEST_F(ProgramOnWine, SlowToStopServiceShowsTheWindowAndIsStillRemoved) {
   options_.stopPendingMs = 4000;
   RegisterFixture(true);

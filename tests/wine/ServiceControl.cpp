@@ -40,6 +40,7 @@ bool Status(const std::string &name, SERVICE_STATUS_PROCESS &status) {
 std::string FixtureCommandLine(const FixtureOptions &options) {
   std::string line = "\"" + WindowsPath(Arg("fixture")) + "\"";
   if (!options.logPath.empty()) line += " --log " + options.logPath;
+  if (options.startPendingMs) line += " --start-pending " + std::to_string(options.startPendingMs);
   if (options.stopPendingMs) line += " --stop-pending " + std::to_string(options.stopPendingMs);
   if (options.ignoreStop) line += " --ignore-stop";
   if (options.pausable) line += " --pausable";
@@ -57,12 +58,12 @@ bool RegisterService(const std::string &name, const std::string &binaryPath, DWO
   return service != nullptr;
 }
 
-bool StartAndWait(const std::string &name) {
+bool StartAndWait(const std::string &name, DWORD state) {
   {
     OpenedService service(name, SERVICE_START);
     if (!service.get() || !StartServiceA(service.get(), 0, nullptr)) return false;
   }
-  return WaitForState(name, SERVICE_RUNNING, 10000);
+  return WaitForState(name, state, 10000);
 }
 
 bool SendControl(const std::string &name, DWORD control, DWORD expectedState) {

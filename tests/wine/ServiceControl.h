@@ -10,6 +10,7 @@ namespace winetest {
 // How our fixture service (fixture/FQFixtureService.cpp) should behave.
 struct FixtureOptions {
   std::string logPath;
+  DWORD startPendingMs = 0;
   DWORD stopPendingMs = 0;
   bool ignoreStop = false;
   bool pausable = false;
@@ -23,8 +24,8 @@ std::string FixtureCommandLine(const FixtureOptions &options);
 bool RegisterService(const std::string &name, const std::string &binaryPath,
                      DWORD startType = SERVICE_DEMAND_START);
 
-// Starts it and waits until it is running.
-bool StartAndWait(const std::string &name);
+// Starts it and waits until it reports `state` (running, unless told otherwise).
+bool StartAndWait(const std::string &name, DWORD state = SERVICE_RUNNING);
 
 // Sends a control and waits until the service reports `expectedState`.
 bool SendControl(const std::string &name, DWORD control, DWORD expectedState);

@@ -95,6 +95,14 @@ TEST_F(ServiceOperationsOnWine, LiveStatesMapToTheirCodes) {
   EXPECT_EQ(stateCode_, 1) << "stopped";
 }
 
+TEST_F(ServiceOperationsOnWine, StartPendingMapsToTheCodeOfPaused) {
+  options_.startPendingMs = 30000;
+  ASSERT_TRUE(winetest::RegisterService(kName, winetest::FixtureCommandLine(options_)));
+  ASSERT_TRUE(winetest::StartAndWait(kName, SERVICE_START_PENDING));
+  EXPECT_TRUE(QueryServiceInfo(kNameText, stateCode_, startType_, binaryPath_));
+  EXPECT_EQ(stateCode_, 7);
+}
+
 TEST_F(ServiceOperationsOnWine, MissingServiceLeavesTheOutputsAsPassed) {
   EXPECT_FALSE(QueryServiceInfo(kNameText, stateCode_, startType_, binaryPath_));
   EXPECT_EQ(stateCode_, -100);
