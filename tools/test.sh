@@ -45,6 +45,9 @@ native_tests() {
     ctest --preset native 2>&1 | tee "$logs/native.log" | tail -n 3
   local status=${PIPESTATUS[0]}
   native_count=$(grep -o 'out of [0-9]*' "$logs/native.log" | grep -o '[0-9]*')
+  native_failed=$(grep -oE '[0-9]+ tests failed' "$logs/native.log" | grep -oE '^[0-9]+')
+  native_count=${native_count:-0} native_failed=${native_failed:-0}
+  [ "$status" -eq 0 ] || [ "$native_failed" -gt 0 ] || native_failed=1
   return "$status"
 }
 
@@ -83,17 +86,21 @@ wine_tests() {
   grep -E '^ *[0-9]+/[0-9]+ Test +#' "$logs/wine.log"
   wine_count=$(grep -oE '^[0-9]+: \[  PASSED  \] [0-9]+' "$logs/wine.log" |
     awk '{sum += $NF} END {print sum + 0}')
+  # A test program that failed counts at least once, even if it died early.
+  wine_failed=$(grep -oE '[0-9]+ tests failed' "$logs/wine.log" | grep -oE '^[0-9]+')
+  wine_failed=${wine_failed:-0}
+  [ "$status" -eq 0 ] || [ "$wine_failed" -gt 0 ] || wine_failed=1
   [ "$status" -eq 0 ] || tail -n 80 "$logs/wine.log"
   fq_wine_cleanup
   return "$status"
 }
 
-native_count=0 wine_count=0 exe_size=? wine_preset=?
+native_count=0 native_failed=0 wine_count=0 wine_failed=0 exe_size=? wine_preset=?
 step "prerequisites" prerequisites
 step "unit tests (stand-in)" native_tests
-[ -x tools/sanitize.sh ] && step "sanitizers" tools/sanitize.sh
-[ -x tools/fuzz.sh ] && step "fuzzing" tools/fuzz.sh 20
-[ -x tools/static-analysis.sh ] && step "static analysis" tools/static-analysis.sh
+step "sanitizers" tools/sanitize.sh
+step "fuzzing" tools/fuzz.sh 30
+step "static analysis" tools/static-analysis.sh
 step "Windows build (win32)" windows_build
 step "Wine tests" wine_tests
 
@@ -101,7 +108,14 @@ echo
 printf '%s\n' "${summary[@]}"
 verdict=PASSED
 [ "$failed" -eq 0 ] || verdict=FAILED
-echo "SUMMARY: $verdict - $native_count unit tests on the stand-in;" \
+echo "$verdict - $native_count unit tests on the stand-in;" \
   "$wine_count tests under Wine (preset $wine_preset);" \
   "FQSrvUninstall.exe (win32) $exe_size bytes"
+# The closing line counts test cases; a failed step without test counts of its
+# own (build, sanitizers, fuzzing, analysis) counts as one failure.
+failed_steps=$(printf '%s\n' "${summary[@]}" | grep -c 'FAILED')
+[ "$native_failed" -eq 0 ] || failed_steps=$((failed_steps - 1))
+[ "$wine_failed" -eq 0 ] || failed_steps=$((failed_steps - 1))
+echo "SUMMARY: $((native_count - native_failed + wine_count)) passed," \
+  "$((native_failed + wine_failed + failed_steps)) failed"
 exit "$failed"
