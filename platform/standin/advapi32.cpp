@@ -8,14 +8,6 @@ using namespace standin;
 
 namespace {
 
-Machine::State &S() { return machine().state(); }
-
-std::string Hex(DWORD value) {
-  char text[16];
-  std::snprintf(text, sizeof text, "0x%x", static_cast<unsigned>(value));
-  return text;
-}
-
 std::string KeyName(HKEY key) {
   return key == HKEY_LOCAL_MACHINE ? std::string("HKLM") : handleName(key);
 }

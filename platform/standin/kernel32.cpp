@@ -9,14 +9,6 @@ using namespace standin;
 
 namespace {
 
-Machine::State &S() { return machine().state(); }
-
-std::string Hex(DWORD value) {
-  char text[16];
-  std::snprintf(text, sizeof text, "0x%x", static_cast<unsigned>(value));
-  return text;
-}
-
 // Code page 932 stand-in: a lead byte in 0x81-0x9F or 0xE0-0xFC and the byte
 // after it make one character, mapped into U+4E00...; every other byte is a
 // character of its own, mapped as in Latin-1. Enough to tell bytes from

@@ -68,6 +68,12 @@ std::optional<DWORD> InjectedFault(const std::string &function) {
   return std::nullopt;
 }
 
+std::string Hex(unsigned long value) {
+  char text[24];
+  std::snprintf(text, sizeof text, "0x%lx", value);
+  return text;
+}
+
 std::string Quote(const char *text) {
   if (text == nullptr) return "null";
   return "\"" + std::string(text) + "\"";

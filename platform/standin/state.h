@@ -64,6 +64,8 @@ void Log(const std::string &entry);  // append to the call log
 // Counts this call of `function`; when a fault was injected for this call,
 // sets the last error to the fault's code and returns it (the caller then fails).
 std::optional<DWORD> InjectedFault(const std::string &function);
-std::string Quote(const char *text);  // "null" or the text in double quotes
+std::string Quote(const char *text);   // "null" or the text in double quotes
+std::string Hex(unsigned long value);  // "0x1f"
+inline Machine::State &S() { return machine().state(); }
 
 }  // namespace standin

@@ -30,14 +30,6 @@ constexpr DWORD kErrorClassExists = 1410;
 constexpr DWORD kErrorClassDoesNotExist = 1411;
 constexpr DWORD kErrorClassHasWindows = 1412;
 
-Machine::State &S() { return machine().state(); }
-
-std::string Hex(unsigned long value) {
-  char text[24];
-  std::snprintf(text, sizeof text, "0x%lx", value);
-  return text;
-}
-
 std::string Num(long long value) { return std::to_string(value); }
 
 std::string Failed(bool ok) { return ok ? "" : " -> 0"; }
