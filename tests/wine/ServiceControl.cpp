@@ -131,4 +131,17 @@ std::string ServiceKeyPath(const std::string &name) {
   return "System\\CurrentControlSet\\Services\\" + name;
 }
 
+bool RegisterInRegistryOnly(const std::string &name, const std::string &imagePath) {
+  HKEY key = nullptr;
+  if (RegCreateKeyExA(HKEY_LOCAL_MACHINE, ServiceKeyPath(name).c_str(), 0, nullptr, 0,
+                      KEY_ALL_ACCESS, nullptr, &key, nullptr) != ERROR_SUCCESS) {
+    return false;
+  }
+  const LONG status =
+      RegSetValueExA(key, "ImagePath", 0, REG_EXPAND_SZ,
+                     reinterpret_cast<const BYTE *>(imagePath.c_str()), imagePath.size() + 1);
+  RegCloseKey(key);
+  return status == ERROR_SUCCESS;
+}
+
 }  // namespace winetest

@@ -44,6 +44,10 @@ bool WaitUntilGone(const std::string &name, DWORD timeoutMs);
 // Stops (or ends) whatever is left of `name`, deletes it and its registry key.
 void RemoveWhateverIsLeft(const std::string &name);
 
+// Writes only the registry's side of a service: its key with an "ImagePath"
+// value, which the service manager itself does not know.
+bool RegisterInRegistryOnly(const std::string &name, const std::string &imagePath);
+
 // The service's registry key, as the program looks it up.
 std::string ServiceKeyPath(const std::string &name);
 

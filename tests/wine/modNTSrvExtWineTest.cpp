@@ -134,14 +134,7 @@ TEST_F(ServiceOperationsOnWine, RegisteredServiceExistsUntilRemoved) {
 }
 
 TEST_F(ServiceOperationsOnWine, ServiceKnownOnlyToTheRegistryExistsButCannotBeQueriedOrRemoved) {
-  HKEY key = nullptr;
-  ASSERT_EQ(RegCreateKeyExA(HKEY_LOCAL_MACHINE, winetest::ServiceKeyPath(kName).c_str(), 0, nullptr,
-                            0, KEY_ALL_ACCESS, nullptr, &key, nullptr),
-            ERROR_SUCCESS);
-  const std::string path = "C:\\nowhere\\fq.exe";
-  RegSetValueExA(key, "ImagePath", 0, REG_EXPAND_SZ, reinterpret_cast<const BYTE *>(path.c_str()),
-                 path.size() + 1);
-  RegCloseKey(key);
+  ASSERT_TRUE(winetest::RegisterInRegistryOnly(kName, "C:\\nowhere\\fq.exe"));
 
   EXPECT_TRUE(ServiceExists(kNameText));
   EXPECT_FALSE(QueryServiceInfo(kNameText, stateCode_, startType_, binaryPath_));
