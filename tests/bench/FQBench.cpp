@@ -1,0 +1,207 @@
+// Times FQSrvUninstall.exe from the Windows side, for tools/bench.sh.
+//
+// Each round starts, one after the other and all the same way:
+//   empty    our program that does nothing (the yardstick of a process start)
+//   window   our program that only creates and destroys one hidden window:
+//            what a GUI program pays before it can do anything of its own
+//   none     FQSrvUninstall.exe with no "FQ" registered
+//   stopped  FQSrvUninstall.exe with our fixture registered as "FQ", stopped
+//   running  FQSrvUninstall.exe with the fixture running as "FQ"
+//   netstop  "CMD.EXE /C NET STOP FQ" alone against the running fixture,
+//            started as FQSrvUninstall.exe starts it: what the stop costs
+// Each start is timed from CreateProcess to the end of the wait for the
+// process. Its peak memory is read while it runs and once it has exited:
+// Wine forgets the figures of a process soon after it ends. A run that does
+// not do what it should (exit code, "FQ" gone or stopped) ends the benchmark:
+// its time would mean nothing. One line per run on the standard output:
+//   run <case> <milliseconds> <peak working set bytes> <peak pagefile bytes>
+//
+//   FQBench --program=<FQSrvUninstall.exe> --empty=<FQEmpty.exe>
+//           --window=<FQEmptyWindow.exe> --fixture=<FQFixtureService.exe> [--runs=7]
+#include <windows.h>
+// psapi.h needs the types of windows.h first.
+#include <psapi.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <map>
+#include <string>
+
+#include "ServiceControl.h"
+#include "WineTest.h"
+
+namespace {
+
+const char kName[] = "FQ";
+const char kStopCommand[] = "CMD.EXE /C NET STOP FQ";
+constexpr DWORD kRunTimeoutMs = 60000;
+constexpr DWORD kSettleMs = 200;  // lets the last run's processes go before the next starts
+constexpr DWORD kSampleMs = 20;   // how often the peak memory is read while a process runs
+
+std::map<std::string, std::string> arguments;
+
+struct Run {
+  double ms = 0;
+  SIZE_T peakWorkingSet = 0;
+  SIZE_T peakPagefile = 0;
+  DWORD exitCode = 0;
+};
+
+std::string SystemDirectory() {
+  char directory[MAX_PATH] = {0};
+  const UINT length = GetSystemDirectoryA(directory, MAX_PATH);
+  return length > 0 && length < MAX_PATH ? std::string(directory, length) : std::string();
+}
+
+// Peaks only grow: keeps the highest figures read so far.
+void ReadPeakMemory(HANDLE process, Run &run) {
+  PROCESS_MEMORY_COUNTERS memory{};
+  memory.cb = sizeof memory;
+  if (!GetProcessMemoryInfo(process, &memory, sizeof memory)) return;
+  run.peakWorkingSet = std::max(run.peakWorkingSet, memory.PeakWorkingSetSize);
+  run.peakPagefile = std::max(run.peakPagefile, memory.PeakPagefileUsage);
+}
+
+// Starts `program`, waits for it to end and says how long that took and how
+// much memory it used. With a command line it is started the way the
+// program's command runner starts one: hidden, inheriting our handles, in
+// `directory`. It shares our console, as the program's child does in these
+// runs: Wine hands our console down to the program, and it to its child.
+// (A child with a console of its own would take some 80 ms longer here.)
+bool Time(const std::string &program, const char *commandLine, const char *directory, Run &run) {
+  STARTUPINFOA startup{};
+  startup.cb = sizeof startup;
+  if (commandLine) {
+    startup.dwFlags = STARTF_USESHOWWINDOW;
+    startup.wShowWindow = SW_HIDE;
+  }
+  std::string line = commandLine ? commandLine : "";
+  PROCESS_INFORMATION process{};
+  LARGE_INTEGER frequency, started, ended;
+  QueryPerformanceFrequency(&frequency);
+  QueryPerformanceCounter(&started);
+  if (!CreateProcessA(program.c_str(), commandLine ? &line[0] : nullptr, nullptr, nullptr,
+                      commandLine != nullptr, commandLine ? NORMAL_PRIORITY_CLASS : 0, nullptr,
+                      directory, &startup, &process)) {
+    std::fprintf(stderr, "FQBench: cannot start %s: error %lu\n", program.c_str(), GetLastError());
+    return false;
+  }
+  DWORD waited = 0;
+  DWORD result = WAIT_TIMEOUT;
+  do {
+    ReadPeakMemory(process.hProcess, run);
+    result = WaitForSingleObject(process.hProcess, kSampleMs);
+    waited += kSampleMs;
+  } while (result == WAIT_TIMEOUT && waited < kRunTimeoutMs);
+  QueryPerformanceCounter(&ended);
+  run.ms = static_cast<double>(ended.QuadPart - started.QuadPart) * 1000.0 /
+           static_cast<double>(frequency.QuadPart);
+  const bool endedInTime = result == WAIT_OBJECT_0;
+  if (!endedInTime) {
+    std::fprintf(stderr, "FQBench: %s did not end within %lu ms\n", program.c_str(), kRunTimeoutMs);
+    TerminateProcess(process.hProcess, 99);
+  }
+  ReadPeakMemory(process.hProcess, run);
+  GetExitCodeProcess(process.hProcess, &run.exitCode);
+  CloseHandle(process.hThread);
+  CloseHandle(process.hProcess);
+  return endedInTime;
+}
+
+bool Fail(const char *what) {
+  std::fprintf(stderr, "FQBench: %s\n", what);
+  return false;
+}
+
+bool TimeProgram(const std::string &program, Run &run) {
+  if (!Time(winetest::WindowsPath(program), nullptr, nullptr, run)) return false;
+  return run.exitCode == 0 || Fail("the program did not exit with 0");
+}
+
+bool RegisterFixture(bool start) {
+  const std::string line = winetest::FixtureCommandLine(winetest::FixtureOptions());
+  if (!winetest::RegisterService(kName, line)) return Fail("cannot register the fixture as FQ");
+  return !start || winetest::StartAndWait(kName) || Fail("cannot start FQ");
+}
+
+bool TimeCase(const std::string &name, Run &run) {
+  winetest::RemoveWhateverIsLeft(kName);
+  Sleep(kSettleMs);
+  if (name == "empty" || name == "window") return TimeProgram(winetest::Arg(name), run);
+  if (name == "none") return TimeProgram(winetest::Arg("program"), run);
+  if (name == "stopped" || name == "running") {
+    if (!RegisterFixture(name == "running")) return false;
+    Sleep(kSettleMs);
+    return TimeProgram(winetest::Arg("program"), run) &&
+           (winetest::WaitUntilGone(kName, 10000) || Fail("FQ is still registered"));
+  }
+  // netstop: the interpreter from the system directory, as the program runs it.
+  const std::string system = SystemDirectory();
+  if (system.empty() || !RegisterFixture(true)) return false;
+  Sleep(kSettleMs);
+  return Time(system + "\\CMD.EXE", kStopCommand, system.c_str(), run) &&
+         (winetest::WaitForState(kName, SERVICE_STOPPED, 10000) || Fail("FQ did not stop"));
+}
+
+}  // namespace
+
+// What ServiceControl.cpp asks of its host program (the tests have them from
+// WineTest.cpp, along with GoogleTest's main).
+namespace winetest {
+
+std::string Arg(const std::string &name) {
+  const auto found = arguments.find(name);
+  return found == arguments.end() ? std::string() : found->second;
+}
+
+std::string WindowsPath(const std::string &path) {
+  if (path.empty() || path[0] != '/') return path;
+  std::string windows = "Z:" + path;
+  for (char &c : windows) {
+    if (c == '/') c = '\\';
+  }
+  return windows;
+}
+
+std::uint64_t NowMs() { return GetTickCount64(); }
+
+}  // namespace winetest
+
+int main(int argc, char **argv) {
+  for (int i = 1; i < argc; ++i) {
+    const std::string arg = argv[i];
+    const std::size_t equals = arg.find('=');
+    if (arg.rfind("--", 0) == 0 && equals != std::string::npos) {
+      arguments[arg.substr(2, equals - 2)] = arg.substr(equals + 1);
+    }
+  }
+  const int runs = winetest::Arg("runs").empty() ? 7 : std::atoi(winetest::Arg("runs").c_str());
+  for (const char *needed : {"program", "empty", "window", "fixture"}) {
+    if (winetest::Arg(needed).empty() || runs < 1) {
+      std::fprintf(stderr,
+                   "usage: FQBench --program=<exe> --empty=<exe> --window=<exe> --fixture=<exe> "
+                   "[--runs=N]\n");
+      return 2;
+    }
+  }
+  const char *cases[] = {"empty", "window", "none", "stopped", "running", "netstop"};
+  // Round 0 warms Wine's caches up and is not reported.
+  for (int round = 0; round <= runs; ++round) {
+    for (const char *name : cases) {
+      Run run;
+      if (!TimeCase(name, run)) {
+        std::fprintf(stderr, "FQBench: the %s run failed\n", name);
+        winetest::RemoveWhateverIsLeft(kName);
+        return 1;
+      }
+      if (round == 0) continue;
+      std::printf("run %s %.1f %llu %llu\n", name, run.ms,
+                  static_cast<unsigned long long>(run.peakWorkingSet),
+                  static_cast<unsigned long long>(run.peakPagefile));
+      std::fflush(stdout);
+    }
+  }
+  winetest::RemoveWhateverIsLeft(kName);
+  return 0;
+}
