@@ -1,0 +1,114 @@
+#!/bin/bash
+# Measures FQSrvUninstall.exe and prints one table: the size and imports of
+# the 32-bit product, then, under Wine, its start-to-exit times and peak
+# memory against programs of ours that do nothing (medians of N runs, all
+# measured in one go by tests/bench/FQBench.cpp).
+#   tools/bench.sh [runs]     (default 7; the raw runs go to build/bench/runs.txt)
+# Wine runs the 32-bit build where this machine can execute 32-bit x86 code,
+# else the same sources built for 64-bit Windows; the table says which.
+set -uo pipefail
+cd "$(dirname "$0")/.."
+runs=${1:-7}
+if ! [[ $runs =~ ^[1-9][0-9]*$ ]]; then
+  echo "usage: tools/bench.sh [runs]   (runs: a positive whole number, default 7)" >&2
+  exit 2
+fi
+out=build/bench
+mkdir -p "$out"
+build_log=$out/build.log
+: >"$build_log"
+
+build() {  # build <preset> <target>...
+  local preset=$1
+  shift
+  { cmake --preset "$preset" && cmake --build --preset "$preset" --target "$@"; } \
+    >>"$build_log" 2>&1 || { tail -n 30 "$build_log" >&2; echo "bench: the $preset build failed" >&2; exit 1; }
+}
+
+# The product is always the 32-bit build: its size and imports are the ones that ship.
+echo "Building (win32)..." >&2
+build win32 FQSrvUninstall
+product=build/win32/FQSrvUninstall.exe
+
+source tools/wine-env.sh || exit 1
+arch=$FQ_WINE_ARCH
+if [ "$arch" = win32 ]; then
+  timed_note="the win32 build, the product itself"
+else
+  timed_note="the win64 build of the same sources: $FQ_WINE_WHY"
+fi
+echo "Building ($arch)..." >&2
+build "$arch" FQSrvUninstall FQFixtureService FQBench FQEmpty FQEmptyWindow
+
+echo "Measuring: $runs rounds of 6 starts under Wine ($arch)..." >&2
+dir=$(realpath "build/$arch")
+# NET prints its progress on the console it inherits: only "run" lines count.
+if ! "$FQ_WINE" "$dir/tests/bench/FQBench.exe" --runs="$runs" --program="$dir/FQSrvUninstall.exe" \
+  --empty="$dir/tests/bench/FQEmpty.exe" --window="$dir/tests/bench/FQEmptyWindow.exe" \
+  --fixture="$dir/tests/wine/FQFixtureService.exe" >"$out/all.txt"; then
+  echo "bench: the measurement failed" >&2
+  exit 1
+fi
+grep '^run ' "$out/all.txt" | tr -d '\r' >"$out/runs.txt"
+
+# median <case> <field>: field 3 is milliseconds, 4 the peak working set, 5 the peak pagefile use.
+median() {
+  awk -v c="$1" -v f="$2" '$2 == c { print $f }' "$out/runs.txt" | sort -g |
+    awk '{ v[NR] = $1 } END { if (NR == 0) exit 1; print (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2 }'
+}
+declare -A ms ws pf
+for c in empty window none stopped running netstop; do
+  ms[$c]=$(median "$c" 3) && ws[$c]=$(median "$c" 4) && pf[$c]=$(median "$c" 5) ||
+    { echo "bench: no runs of $c" >&2; exit 1; }
+done
+
+calc() { awk "BEGIN { printf \"$1\", $2 }"; }
+verdict() { awk "BEGIN { print ($1) ? \"met\" : \"MISSED\" }"; }
+mib() { calc '%.1f' "$1 / 1048576"; }
+
+size=$(stat -c %s "$product")
+imports=$(i686-w64-mingw32-objdump -p "$product" | awk '/DLL Name:/ { print $3 }' | sort -f)
+foreign=$(for dll in $imports; do
+  case ${dll,,} in
+    kernel32.dll | user32.dll | gdi32.dll | advapi32.dll | msvcrt.dll | comctl32.dll | shell32.dll) ;;
+    *) echo "$dll" ;;
+  esac
+done)
+
+E=${ms[empty]} W=${ms[window]} N=${ms[none]} S=${ms[stopped]} R=${ms[running]} C=${ms[netstop]}
+row() { printf '%-2s %-52s %-40s %-12s %s\n' "$@"; }
+grouped() { echo "$1" | sed ':a; s/\B[0-9]\{3\}\>/,&/; ta'; }
+
+echo
+echo "FQSrvUninstall benchmark: medians of $runs runs each, measured in one go, $("$FQ_WINE" --version)"
+echo "Timed under Wine: $timed_note"
+echo
+row "" "What" "Value" "Target" ""
+row "" "----" "-----" "------" ""
+row "" "size of $product" "$(grouped "$size") bytes ($(calc '%.1f' "$size / 1024") KiB)" "<= 300 KiB" \
+  "$(verdict "$size <= 300 * 1024")"
+row "" "DLLs it imports (.dll)" "$(echo $imports | sed 's/\.dll//gI')" "system only" "$([ -z "$foreign" ] && echo met || echo "MISSED: $foreign")"
+row E "empty program (WinMain returns 0), start to exit" "$(calc '%.1f ms' "$E")" "" ""
+row W "empty program with one hidden window, our manifest" "$(calc '%.1f ms' "$W")" "" ""
+row N "FQSrvUninstall.exe, no FQ registered" "$(calc '%.1f ms' "$N")" "" ""
+row "" "  ratio N / E" "$(calc '%.2f' "$N / $E")" "<= 1.2" "$(verdict "$N / $E <= 1.2")"
+row "" "  ratio N / W (a window is Wine's cost, see README)" "$(calc '%.2f' "$N / $W")" "" ""
+row S "FQSrvUninstall.exe, FQ stopped" "$(calc '%.1f ms' "$S")" "" ""
+row "" "  overhead S - 1000 ms pause - E" "$(calc '%.1f ms' "$S - 1000 - $E")" "<= 50 ms" \
+  "$(verdict "$S - 1000 - $E <= 50")"
+row "" "  overhead S - 1000 ms pause - W" "$(calc '%.1f ms' "$S - 1000 - $W")" "" ""
+row R "FQSrvUninstall.exe, FQ running" "$(calc '%.1f ms' "$R")" "" ""
+row C "CMD.EXE /C NET STOP FQ alone, FQ running" "$(calc '%.1f ms' "$C")" "" ""
+row "" "  overhead R - 2100 ms pauses - C - E" "$(calc '%.1f ms' "$R - 2100 - $C - $E")" "<= 50 ms" \
+  "$(verdict "$R - 2100 - $C - $E <= 50")"
+row "" "  overhead R - 2100 ms pauses - C - W" "$(calc '%.1f ms' "$R - 2100 - $C - $W")" "" ""
+row "" "peak working set, N / S / R" \
+  "$(mib "${ws[none]}") / $(mib "${ws[stopped]}") / $(mib "${ws[running]}") MiB" "" ""
+row "" "  E / W" "$(mib "${ws[empty]}") / $(mib "${ws[window]}") MiB" "" ""
+row "" "peak pagefile use, N / S / R" \
+  "$(mib "${pf[none]}") / $(mib "${pf[stopped]}") / $(mib "${pf[running]}") MiB" "" ""
+row "" "  E / W" "$(mib "${pf[empty]}") / $(mib "${pf[window]}") MiB" "" ""
+echo
+echo "Pauses of the program: 1000 ms before the deletion; when FQ was not stopped, also 1000 ms"
+echo "after the stop command and 100 ms after waiting for it (2100 ms). C is the stop's own cost:"
+echo "CMD.EXE and NET.EXE under Wine, and the service stopping. Raw runs: $out/runs.txt"
