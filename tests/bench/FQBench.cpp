@@ -25,7 +25,6 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
-#include <map>
 #include <string>
 
 #include "ServiceControl.h"
@@ -38,8 +37,6 @@ const char kStopCommand[] = "CMD.EXE /C NET STOP FQ";
 constexpr DWORD kRunTimeoutMs = 60000;
 constexpr DWORD kSettleMs = 200;  // lets the last run's processes go before the next starts
 constexpr DWORD kSampleMs = 20;   // how often the peak memory is read while a process runs
-
-std::map<std::string, std::string> arguments;
 
 struct Run {
   double ms = 0;
@@ -146,36 +143,8 @@ bool TimeCase(const std::string &name, Run &run) {
 
 }  // namespace
 
-// What ServiceControl.cpp asks of its host program (the tests have them from
-// WineTest.cpp, along with GoogleTest's main).
-namespace winetest {
-
-std::string Arg(const std::string &name) {
-  const auto found = arguments.find(name);
-  return found == arguments.end() ? std::string() : found->second;
-}
-
-std::string WindowsPath(const std::string &path) {
-  if (path.empty() || path[0] != '/') return path;
-  std::string windows = "Z:" + path;
-  for (char &c : windows) {
-    if (c == '/') c = '\\';
-  }
-  return windows;
-}
-
-std::uint64_t NowMs() { return GetTickCount64(); }
-
-}  // namespace winetest
-
 int main(int argc, char **argv) {
-  for (int i = 1; i < argc; ++i) {
-    const std::string arg = argv[i];
-    const std::size_t equals = arg.find('=');
-    if (arg.rfind("--", 0) == 0 && equals != std::string::npos) {
-      arguments[arg.substr(2, equals - 2)] = arg.substr(equals + 1);
-    }
-  }
+  winetest::ParseArguments(argc, argv);
   const int runs = winetest::Arg("runs").empty() ? 7 : std::atoi(winetest::Arg("runs").c_str());
   for (const char *needed : {"program", "empty", "window", "fixture"}) {
     if (winetest::Arg(needed).empty() || runs < 1) {

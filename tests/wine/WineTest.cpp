@@ -1,7 +1,5 @@
 #include "WineTest.h"
 
-#include <gtest/gtest.h>
-
 #include <map>
 
 namespace winetest {
@@ -13,6 +11,16 @@ std::map<std::string, std::string> &Args() {
 }
 
 }  // namespace
+
+void ParseArguments(int argc, char **argv) {
+  for (int i = 1; i < argc; ++i) {
+    const std::string arg = argv[i];
+    const std::size_t equals = arg.find('=');
+    if (arg.rfind("--", 0) == 0 && equals != std::string::npos) {
+      Args()[arg.substr(2, equals - 2)] = arg.substr(equals + 1);
+    }
+  }
+}
 
 std::string Arg(const std::string &name) {
   const auto found = Args().find(name);
@@ -96,16 +104,3 @@ std::string DirectoryOf(const std::string &path) {
 std::uint64_t NowMs() { return GetTickCount64(); }
 
 }  // namespace winetest
-
-// GoogleTest takes its own flags first; what is left are ours.
-int main(int argc, char **argv) {
-  ::testing::InitGoogleTest(&argc, argv);
-  for (int i = 1; i < argc; ++i) {
-    const std::string arg = argv[i];
-    const std::size_t equals = arg.find('=');
-    if (arg.rfind("--", 0) == 0 && equals != std::string::npos) {
-      winetest::Args()[arg.substr(2, equals - 2)] = arg.substr(equals + 1);
-    }
-  }
-  return RUN_ALL_TESTS();
-}

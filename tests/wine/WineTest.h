@@ -8,6 +8,9 @@
 
 namespace winetest {
 
+// Keeps the program's "--name=value" arguments for Arg.
+void ParseArguments(int argc, char **argv);
+
 // The value of a "--name=value" argument of the test program, or empty.
 // ctest hands the paths of our other programs to the tests this way.
 std::string Arg(const std::string &name);
