@@ -55,6 +55,19 @@ std::string Encode(const wchar_t *text, std::size_t count) {
   return bytes;
 }
 
+// How both conversions hand back their result: the size needed when given no
+// room, nothing when the room is too small, else the converted text.
+template <typename Text, typename Char>
+int CopyOut(const Text &converted, Char *out, int room) {
+  if (out == nullptr || room == 0) return static_cast<int>(converted.size());
+  if (static_cast<std::size_t>(room) < converted.size()) {
+    S().lastError = ERROR_INSUFFICIENT_BUFFER;
+    return 0;
+  }
+  std::copy(converted.begin(), converted.end(), out);
+  return static_cast<int>(converted.size());
+}
+
 // The command lines' behaviour, by exact text.
 const ChildBehaviour &BehaviourOf(const std::string &commandLine) {
   auto found = S().childBehaviours.find(commandLine);
@@ -79,13 +92,7 @@ int WINAPI MultiByteToWideChar(UINT codePage, DWORD, LPCSTR multiByte, int multi
   const std::size_t count =
       multiByteCount < 0 ? std::strlen(multiByte) + 1 : static_cast<std::size_t>(multiByteCount);
   const std::wstring text = Decode(reinterpret_cast<const unsigned char *>(multiByte), count);
-  if (wide == nullptr || wideCount == 0) return static_cast<int>(text.size());
-  if (static_cast<std::size_t>(wideCount) < text.size()) {
-    S().lastError = ERROR_INSUFFICIENT_BUFFER;
-    return 0;
-  }
-  std::copy(text.begin(), text.end(), wide);
-  return static_cast<int>(text.size());
+  return CopyOut(text, wide, wideCount);
 }
 
 int WINAPI WideCharToMultiByte(UINT codePage, DWORD, LPCWSTR wide, int wideCount, LPSTR multiByte,
@@ -98,13 +105,7 @@ int WINAPI WideCharToMultiByte(UINT codePage, DWORD, LPCWSTR wide, int wideCount
       wideCount < 0 ? std::wcslen(wide) + 1 : static_cast<std::size_t>(wideCount);
   const std::string bytes = Encode(wide, count);
   if (usedDefaultChar != nullptr) *usedDefaultChar = FALSE;
-  if (multiByte == nullptr || multiByteCount == 0) return static_cast<int>(bytes.size());
-  if (static_cast<std::size_t>(multiByteCount) < bytes.size()) {
-    S().lastError = ERROR_INSUFFICIENT_BUFFER;
-    return 0;
-  }
-  std::copy(bytes.begin(), bytes.end(), multiByte);
-  return static_cast<int>(bytes.size());
+  return CopyOut(bytes, multiByte, multiByteCount);
 }
 
 BOOL WINAPI CreateProcessA(LPCSTR applicationName, LPSTR commandLine,
