@@ -87,14 +87,19 @@ LSTATUS WINAPI RegQueryValueExA(HKEY key, LPCSTR valueName,
     }
   }
   if (value != nullptr) {
-    const DWORD needed = static_cast<DWORD>(value->data.size());
+    const DWORD stored = static_cast<DWORD>(value->data.size());
+    const bool read = data != nullptr && sizeIn >= stored;
     if (type != nullptr) *type = value->type;
-    if (data != nullptr && sizeIn < needed) {
+    if (data != nullptr && !read) {
       status = ERROR_MORE_DATA;
-    } else if (data != nullptr && needed != 0) {
-      std::memcpy(data, value->data.data(), needed);
+    } else if (read && stored != 0) {
+      std::memcpy(data, value->data.data(), stored);
     }
-    if (dataSize != nullptr) *dataSize = needed;
+    // Windows keeps text as UTF-16: asked for its size, the narrow form may
+    // report the wide bytes; only a read reports the bytes it wrote.
+    const bool text =
+        value->type == REG_SZ || value->type == REG_EXPAND_SZ || value->type == REG_MULTI_SZ;
+    if (dataSize != nullptr) *dataSize = text && !read ? 2 * stored : stored;
   }
   Log("RegQueryValueExA(" + KeyName(key) + ", " + Quote(valueName) + ", size " +
       std::to_string(sizeIn) + ") -> " + std::to_string(status));
