@@ -335,6 +335,7 @@ struct NONCLIENTMETRICSA {
 #define WM_SETICON 0x0080
 #define WM_PAINT 0x000F
 #define WM_SYSCOMMAND 0x0112
+#define WM_APP 0x8000
 #define SC_CLOSE 0xF060
 #define ICON_SMALL 0
 #define ICON_BIG 1

@@ -111,14 +111,35 @@ TEST_F(ShellTest, ChildThatCannotStartGivesMinusOneAndNothingElse) {
   EXPECT_TRUE(machine().sleeps().empty());
 }
 
+// Counts the test message; one left in the queue comes round again, and
+// destroying the window then empties the queue so that the wait can end.
+int g_delivered = 0;
+LRESULT CALLBACK CountingProc(HWND window, UINT message, WPARAM, LPARAM) {
+  if (message == WM_APP && ++g_delivered > 1) DestroyWindow(window);
+  return 0;
+}
+
 TEST_F(ShellTest, WaitsOnceThenHandlesMessagesThenPauses) {
+  WNDCLASSEXA windowClass{};
+  windowClass.cbSize = sizeof windowClass;
+  windowClass.lpfnWndProc = CountingProc;
+  windowClass.lpszClassName = "ShellTestWindow";
+  ASSERT_NE(0, RegisterClassExA(&windowClass));
+  const HWND window = CreateWindowExA(0, "ShellTestWindow", "", WS_OVERLAPPED, 0, 0, 10, 10,
+                                      nullptr, nullptr, nullptr, nullptr);
+  g_delivered = 0;
   bool ranBeforeReturn = false;
   standin::ChildBehaviour child = ExitsWith(0);
-  child.onRun = [&] { ranBeforeReturn = true; };
+  // A message for the thread's window arrives while the child runs.
+  child.onRun = [&] {
+    machine().queueMessage(window, WM_APP);
+    ranBeforeReturn = true;
+  };
   machine().setChild(kStop, child);
   RunAndWait(L"CMD.EXE /C NET STOP FQ", 2);
   EXPECT_TRUE(ranBeforeReturn);
-  EXPECT_EQ(1u, machine().callsTo("WaitForSingleObject(h1, 0xffffffff) -> 0x0").size());
+  EXPECT_EQ(1, g_delivered) << "dispatched to the window procedure once, and removed";
+  EXPECT_EQ(1, CountContaining(", 0xffffffff) -> 0x0"));  // one wait, for ever, that ended
   EXPECT_EQ(std::vector<DWORD>{100}, machine().sleeps());
   const int wait = IndexOf("WaitForSingleObject");
   const int peek = IndexOf("PeekMessageA", wait);
