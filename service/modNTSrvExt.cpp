@@ -1,6 +1,7 @@
 #include "service/modNTSrvExt.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <cstring>
 #include <new>
 #include <vector>
@@ -59,7 +60,13 @@ std::wstring TrimSpaces(const std::wstring &text) {
 std::wstring BinaryPathOf(const std::vector<std::uint8_t> &buffer, const char *path) {
   const char *begin = reinterpret_cast<const char *>(buffer.data());
   const char *end = begin + buffer.size();
-  if (path == nullptr || path < begin || path >= end) return std::wstring();
+  // The pointer may lie anywhere: compare addresses, which is defined for
+  // unrelated pointers, where < on the pointers themselves is not.
+  const std::uintptr_t address = reinterpret_cast<std::uintptr_t>(path);
+  if (path == nullptr || address < reinterpret_cast<std::uintptr_t>(begin) ||
+      address >= reinterpret_cast<std::uintptr_t>(end)) {
+    return std::wstring();
+  }
   const void *terminator = std::memchr(path, '\0', static_cast<std::size_t>(end - path));
   const std::size_t length =
       terminator != nullptr ? static_cast<std::size_t>(static_cast<const char *>(terminator) - path)
