@@ -3,6 +3,9 @@
 #
 #   FQ_WINE_ARCH  win32 or win64. Default: win32 when this machine can run
 #                 32-bit x86 code, else win64 (and FQ_WINE_WHY says why).
+#   FQ_WINE_TEMPLATE, FQ_WINE_TEMPLATE_ARCH
+#                 a booted prefix of that architecture to start from a copy of,
+#                 with our fonts and settings in it already.
 #
 # Exports WINEPREFIX, WINEARCH, WINESERVER, WINELOADER, WINEDEBUG, DISPLAY and
 # FQ_WINE (the loader to start Windows programs with). fq_wine_cleanup ends the
@@ -17,8 +20,8 @@ fq_wine_log() { echo "wine-env: $*" >&2; }
 # booted without 32-bit emulation; an emulator registered in binfmt_misc would
 # then run the 32-bit loader, far too slowly to be useful.
 fq_wine_native_i386() {
-  if dmesg 2>/dev/null | grep -q '32-bit emulation disabled'; then
-    FQ_WINE_WHY="the kernel has 32-bit x86 emulation disabled (ia32_emulation=off)"
+  if ! "$(dirname "${BASH_SOURCE[0]}")/runs-i386.sh"; then
+    FQ_WINE_WHY="the kernel runs no 32-bit x86 code (ia32 emulation off)"
     return 1
   fi
   if [ ! -x "$fq_wine_dir/wine" ]; then
@@ -48,11 +51,24 @@ fq_wine_start_display() {
   export DISPLAY
 }
 
+# A prefix made earlier to start from: a copy of it boots far sooner than a
+# new prefix (the guest of tools/guest/ keeps one in its image).
+fq_wine_from_template() {
+  cp -a "$FQ_WINE_TEMPLATE/." "$WINEPREFIX/" || return 1
+  "$WINESERVER" -p &
+  FQ_WINESERVER_PID=$!
+  timeout "$1" "$FQ_WINE" wineboot >/dev/null 2>&1
+}
+
 # Boots the prefix; then ends its server once (wineboot can leave two service
 # managers behind, and a client reaches either at random) and keeps a single
 # persistent server for the rest of the run.
 fq_wine_boot() {
   local limit=$1
+  if [ -n "${FQ_WINE_TEMPLATE:-}" ] && [ "$WINEARCH" = "${FQ_WINE_TEMPLATE_ARCH:-}" ]; then
+    fq_wine_from_template "$limit"
+    return
+  fi
   timeout "$limit" "$FQ_WINE" wineboot -i >/dev/null 2>&1 || return 1
   # Wine does not pick up its own TrueType fonts in a fresh prefix; without
   # Marlett the caption buttons show letters instead of their glyphs.
