@@ -6,11 +6,13 @@
 #      (tools/sanitize.sh, tools/fuzz.sh, tools/static-analysis.sh),
 #   4. FQSrvUninstall.exe for 32-bit Windows (preset "win32"), checked to be
 #      a PE32 GUI program that imports only system DLLs,
-#   5. the tests of the Windows build under Wine, on a virtual display.
-# Wine runs them as 32-bit programs (preset "win32") where this machine can
-# execute 32-bit x86 code; where it cannot, the same sources are built for
-# 64-bit Windows (preset "win64") and tested that way, and it says why.
-# Ends with one summary line; the exit status is 0 only when all passed.
+#   5. the tests of that 32-bit build under Wine, on a virtual display: on
+#      this machine where its kernel runs 32-bit x86 code, else in an emulated
+#      Debian machine whose kernel does (tools/guest/; its image is built once
+#      and cached), and then also, natively, on the same sources built for
+#      64-bit Windows (preset "win64"), where Wine runs at full speed.
+# Prints each step's time and ends with one summary line; the exit status is
+# 0 only when all passed.
 set -uo pipefail
 cd "$(dirname "$0")/.."
 logs=build/logs
@@ -19,17 +21,16 @@ mkdir -p "$logs"
 summary=()
 failed=0
 
-# step <name> <command...>: runs one step, noting how it went.
+# step <name> <command...>: runs one step, noting how it went and how long it took.
 step() {
-  local name=$1
+  local name=$1 started=$SECONDS verdict=passed
   shift
   echo "==> $name"
-  if "$@"; then
-    summary+=("$name: passed")
-  else
-    summary+=("$name: FAILED")
-    failed=1
-  fi
+  "$@" || verdict=FAILED
+  local took="$((SECONDS - started)) s"
+  echo "<== $name: $verdict ($took)"
+  summary+=("$name: $verdict ($took)")
+  [ "$verdict" = passed ] || failed=1
 }
 
 prerequisites() {
@@ -72,50 +73,80 @@ windows_build() {
     check_exe build/win32/FQSrvUninstall.exe
 }
 
-wine_tests() {
-  source tools/wine-env.sh || return 1
-  wine_preset=$FQ_WINE_ARCH
-  if [ "$wine_preset" = win64 ]; then
-    echo "Wine cannot run 32-bit programs here: $FQ_WINE_WHY."
-    echo "Running the Wine tests on the same sources built for 64-bit Windows (preset win64)."
-    cmake --preset win64 >/dev/null && cmake --build --preset win64 || return 1
-  fi
-  ctest --preset "$wine_preset" -V >"$logs/wine.log" 2>&1
-  local status=$?
-  grep -E '^[0-9]+: \[ (timing|  FAILED) ' "$logs/wine.log" | sed 's/^[0-9]*: //'
-  grep -E '^ *[0-9]+/[0-9]+ Test +#' "$logs/wine.log"
-  wine_count=$(grep -oE '^[0-9]+: \[  PASSED  \] [0-9]+' "$logs/wine.log" |
+# wine_counts <preset>: test cases passed and failed in its Wine log. A test
+# program that failed counts at least once, even if it died early.
+declare -A wine_passed wine_failed
+wine_counts() {
+  local log=$logs/wine-$1.log status=$2 failures
+  wine_passed[$1]=$(grep -soE '^[0-9]+: \[  PASSED  \] [0-9]+' "$log" |
     awk '{sum += $NF} END {print sum + 0}')
-  # A test program that failed counts at least once, even if it died early.
-  wine_failed=$(grep -oE '[0-9]+ tests failed' "$logs/wine.log" | grep -oE '^[0-9]+')
-  wine_failed=${wine_failed:-0}
-  [ "$status" -eq 0 ] || [ "$wine_failed" -gt 0 ] || wine_failed=1
-  [ "$status" -eq 0 ] || tail -n 80 "$logs/wine.log"
-  fq_wine_cleanup
+  failures=$(grep -soE '[0-9]+ tests failed' "$log" | grep -oE '^[0-9]+')
+  wine_failed[$1]=${failures:-0}
+  [ "$status" -eq 0 ] || [ "${wine_failed[$1]}" -gt 0 ] || wine_failed[$1]=1
   return "$status"
 }
 
-native_count=0 native_failed=0 wine_count=0 wine_failed=0 exe_size=? wine_preset=?
+wine_tests_here() {
+  local preset=$1
+  rm -f "$logs/wine-$preset.log"
+  { [ "$preset" = win32 ] || { cmake --preset "$preset" >/dev/null && cmake --build --preset "$preset"; }; } &&
+    tools/wine-tests.sh "$preset"
+  wine_counts "$preset" $?
+}
+
+guest_image() {
+  FQ_GUEST_IMAGE=$(tools/guest/image.sh) && export FQ_GUEST_IMAGE
+}
+
+# The programs were built here; the guest sees this checkout at the same path.
+wine_tests_in_guest() {
+  rm -f "$logs/wine-win32.log"
+  if [ -z "${FQ_GUEST_IMAGE:-}" ]; then
+    echo "no guest image to run the tests in"
+    wine_counts win32 1
+    return
+  fi
+  tools/guest/run.sh --timeout 1800 -- tools/wine-tests.sh win32
+  wine_counts win32 $?
+}
+
+native_count=0 native_failed=0 exe_size=?
 step "prerequisites" prerequisites
 step "unit tests (stand-in)" native_tests
 step "sanitizers" tools/sanitize.sh
 step "fuzzing" tools/fuzz.sh 30
 step "static analysis" tools/static-analysis.sh
 step "Windows build (win32)" windows_build
-step "Wine tests" wine_tests
+if tools/runs-i386.sh; then
+  step "Wine tests (win32, on this machine)" wine_tests_here win32
+  wine_runs=("win32 build on this machine")
+else
+  echo "This kernel runs no 32-bit x86 code: the 32-bit build is tested in an emulated machine."
+  step "guest image (built once, then cached)" guest_image
+  step "Wine tests (win32, in the guest)" wine_tests_in_guest
+  step "Wine tests (win64, on this machine)" wine_tests_here win64
+  wine_runs=("win32 build in the qemu guest" "win64 build on this machine")
+fi
 
 echo
 printf '%s\n' "${summary[@]}"
 verdict=PASSED
 [ "$failed" -eq 0 ] || verdict=FAILED
-echo "$verdict - $native_count unit tests on the stand-in;" \
-  "$wine_count tests under Wine (preset $wine_preset);" \
-  "FQSrvUninstall.exe (win32) $exe_size bytes"
+passed=$((native_count - native_failed)) failures=$native_failed
+counts="$native_count unit tests on the stand-in"
+for run in "${wine_runs[@]}"; do
+  preset=${run%% *}
+  passed=$((passed + ${wine_passed[$preset]:-0}))
+  failures=$((failures + ${wine_failed[$preset]:-0}))
+  counts="$counts; $((${wine_passed[$preset]:-0} + ${wine_failed[$preset]:-0})) Wine tests of the $run"
+done
+echo "$verdict - $counts; FQSrvUninstall.exe (win32) $exe_size bytes; $SECONDS s in all"
 # The closing line counts test cases; a failed step without test counts of its
-# own (build, sanitizers, fuzzing, analysis) counts as one failure.
+# own (build, image, sanitizers, fuzzing, analysis) counts as one failure.
 failed_steps=$(printf '%s\n' "${summary[@]}" | grep -c 'FAILED')
 [ "$native_failed" -eq 0 ] || failed_steps=$((failed_steps - 1))
-[ "$wine_failed" -eq 0 ] || failed_steps=$((failed_steps - 1))
-echo "SUMMARY: $((native_count - native_failed + wine_count)) passed," \
-  "$((native_failed + wine_failed + failed_steps)) failed"
+for preset in "${!wine_failed[@]}"; do
+  [ "${wine_failed[$preset]}" -eq 0 ] || failed_steps=$((failed_steps - 1))
+done
+echo "SUMMARY: $passed passed, $((failures + failed_steps)) failed ($counts)"
 exit "$failed"
