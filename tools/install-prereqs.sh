@@ -1,20 +1,34 @@
 #!/bin/sh
-# Installs what building, testing and the demo need on Debian 12 (bookworm):
-# compilers for Linux and for Windows (MinGW-w64), GoogleTest, the analysis
-# tools, Wine, and a virtual display with screenshot tools. Needs root (uses
-# sudo when it is there). Returns at once when everything is installed.
+# Installs what building, testing and the demo need on Debian 12 (bookworm).
+# Needs root (uses sudo when it is there). Returns at once when everything is
+# installed.
+#   tools/install-prereqs.sh        everything tools/test.sh and tools/bench.sh use
+#   tools/install-prereqs.sh demo   only what tools/demo.sh uses
+# Wine runs 32-bit programs only where the kernel runs 32-bit x86 code. Where
+# it does not, the 32-bit Wine is left out here, and qemu with mmdebstrap come
+# instead, to build and boot the emulated machine that has it (tools/guest/).
 set -eu
+here=$(dirname "$0")
 
-packages="cmake ninja-build g++ clang clang-format clang-tidy cppcheck libclang-rt-14-dev
-  libgtest-dev libgmock-dev googletest python3 file
-  g++-mingw-w64-i686 g++-mingw-w64-x86-64
-  wine wine64 wine32:i386
-  xvfb x11-apps imagemagick xdotool"
+# The 32-bit product and its Windows test programs.
+packages="cmake ninja-build g++-mingw-w64-i686 googletest file"
+if "$here/runs-i386.sh"; then
+  packages="$packages wine wine32:i386 xvfb x11-apps imagemagick xdotool"
+else
+  packages="$packages qemu-system-x86 qemu-utils mmdebstrap e2fsprogs imagemagick"
+fi
+if [ "${1:-all}" != demo ]; then
+  # The stand-in's tests, the analysis tools, and the 64-bit Wine that runs
+  # the same tests, and the benchmark, at this machine's own speed.
+  packages="$packages g++ clang clang-format clang-tidy cppcheck libclang-rt-14-dev
+    libgtest-dev libgmock-dev python3 g++-mingw-w64-x86-64
+    wine wine64 xvfb x11-apps xdotool"
+fi
 
 missing=
 for package in $packages; do
   if ! dpkg-query -W -f='${Status}\n' "$package" 2>/dev/null | grep -q 'ok installed'; then
-    missing="$missing $package"
+    case " $missing " in *" $package "*) ;; *) missing="$missing $package" ;; esac
   fi
 done
 [ -z "$missing" ] && exit 0
@@ -31,8 +45,12 @@ fi
 
 echo "install-prereqs: installing$missing"
 # wine32 comes from the i386 side of the archive.
-if ! dpkg --print-foreign-architectures | grep -qx i386; then
-  $as_root dpkg --add-architecture i386
-fi
+case $missing in
+  *:i386*)
+    if ! dpkg --print-foreign-architectures | grep -qx i386; then
+      $as_root dpkg --add-architecture i386
+    fi
+    ;;
+esac
 $as_root apt-get update -q
 $as_root env DEBIAN_FRONTEND=noninteractive apt-get install -y -q $missing
