@@ -99,7 +99,7 @@ rm -rf "$root"
 # every run then starts from a copy instead of a fresh wineboot.
 log "making the 32-bit Wine prefix in the guest (about a minute)"
 FQ_GUEST_IMAGE=$work FQ_GUEST_WRITABLE=1 "$here/run.sh" --share "$work" -- \
-  /usr/local/sbin/fq-make-prefix
+  /usr/local/sbin/fq-make-prefix >&2  # our output is the folder's name alone
 
 rm -rf "$image"
 mv "$work" "$image"
