@@ -5,7 +5,9 @@
 # measured in one go by tests/bench/FQBench.cpp).
 #   tools/bench.sh [runs]     (default 7; the raw runs go to build/bench/runs.txt)
 # Wine runs the 32-bit build where this machine can execute 32-bit x86 code,
-# else the same sources built for 64-bit Windows; the table says which.
+# else the same sources built for 64-bit Windows; the table says which. It
+# always runs here, never in the emulated guest of tools/guest/, whose times
+# would say nothing of the program's.
 set -uo pipefail
 cd "$(dirname "$0")/.."
 runs=${1:-7}
@@ -35,7 +37,7 @@ arch=$FQ_WINE_ARCH
 if [ "$arch" = win32 ]; then
   timed_note="the win32 build, the product itself"
 else
-  timed_note="the win64 build of the same sources: $FQ_WINE_WHY"
+  timed_note="the win64 build of the same sources, on this machine: $FQ_WINE_WHY"
 fi
 echo "Building ($arch)..." >&2
 build "$arch" FQSrvUninstall FQFixtureService FQBench FQEmpty FQEmptyWindow
