@@ -24,7 +24,11 @@ if [ "$(id -u)" -ne 0 ]; then
   exec sudo FQ_GUEST_CACHE="$cache" "$0" "$@"
 fi
 for tool in mmdebstrap mkfs.ext4 qemu-system-x86_64 qemu-img; do
-  command -v "$tool" >/dev/null || { log "$tool is missing: run tools/install-prereqs.sh"; exit 1; }
+  command -v "$tool" >/dev/null && continue
+  log "installing what building and booting the guest takes"
+  { apt-get update -q && DEBIAN_FRONTEND=noninteractive apt-get install -y -q \
+    mmdebstrap e2fsprogs qemu-system-x86 qemu-utils; } >&2 || exit 1
+  break
 done
 
 mkdir -p "$cache"
