@@ -53,8 +53,9 @@ trap cleanup EXIT
 trap 'exit 130' INT TERM
 
 workdir=/root
+current=$(pwd -P)
 for share in "${shares[@]}"; do
-  case $PWD/ in "$share"/*) workdir=$PWD ;; esac
+  case $current/ in "$share"/*) workdir=$current ;; esac
 done
 printf '%s\n' "${shares[@]}" >"$ctl/shares"
 {
