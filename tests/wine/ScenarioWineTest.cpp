@@ -86,18 +86,18 @@ TEST_F(ProgramOnWine, NoServiceEndsAtOnceShowingNothing) {
   // No pause when there is nothing to remove. The yardstick pays what the
   // program pays before it asks about the service: a process with one hidden
   // window under the same manifest, which on a slow or emulated machine costs
-  // seconds. They take turns, and the fastest of three runs each counts: a
-  // busy machine only ever adds time. The asking itself costs some 10 ms,
-  // 200 ms emulated, where runs scatter by 400 ms; a 1000 ms pause still
-  // stands out against a margin of 750 ms.
+  // seconds. They take turns, and the fastest of four runs each counts: a
+  // busy machine only ever adds time. The asking itself costs some 30 ms,
+  // 150 to 450 ms emulated, where runs scatter most; a 1000 ms pause still
+  // stands out against a margin of 800 ms.
   const std::string yardstick = winetest::WindowsPath(winetest::Arg("window"));
   std::uint64_t fastest = run.elapsedMs;
   std::uint64_t window = RunProgram(yardstick).elapsedMs;
-  for (int turn = 0; turn < 2; ++turn) {
+  for (int turn = 0; turn < 3; ++turn) {
     fastest = std::min(fastest, RunProgram().elapsedMs);
     window = std::min(window, RunProgram(yardstick).elapsedMs);
   }
-  EXPECT_LT(fastest, window + 750);
+  EXPECT_LT(fastest, window + 800);
   std::printf("[ timing   ] no service: %llu ms (a program with one hidden window: %llu ms)\n",
               static_cast<unsigned long long>(fastest), static_cast<unsigned long long>(window));
 }
