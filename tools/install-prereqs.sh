@@ -4,20 +4,25 @@
 # installed.
 #   tools/install-prereqs.sh        everything tools/test.sh and tools/bench.sh use
 #   tools/install-prereqs.sh demo   only what tools/demo.sh uses
+#   tools/install-prereqs.sh guest  only what tools/guest/ uses
 # Wine runs 32-bit programs only where the kernel runs 32-bit x86 code. Where
 # it does not, the 32-bit Wine is left out here, and qemu with mmdebstrap come
 # instead, to build and boot the emulated machine that has it (tools/guest/).
 set -eu
 here=$(dirname "$0")
 
-# The 32-bit product and its Windows test programs.
-packages="cmake ninja-build g++-mingw-w64-i686 googletest file"
-if "$here/runs-i386.sh"; then
-  packages="$packages wine wine32:i386 xvfb x11-apps imagemagick xdotool"
+# Building the guest's image and booting it.
+guest="qemu-system-x86 qemu-utils mmdebstrap e2fsprogs"
+# The 32-bit product, its Windows test programs, and the demo's screenshots.
+packages="cmake ninja-build g++-mingw-w64-i686 googletest file imagemagick"
+if [ "${1:-all}" = guest ]; then
+  packages=$guest
+elif "$here/runs-i386.sh"; then
+  packages="$packages wine wine32:i386 xvfb x11-apps xdotool"
 else
-  packages="$packages qemu-system-x86 qemu-utils mmdebstrap e2fsprogs imagemagick"
+  packages="$packages $guest"
 fi
-if [ "${1:-all}" != demo ]; then
+if [ "${1:-all}" = all ]; then
   # The stand-in's tests, the analysis tools, and the 64-bit Wine that runs
   # the same tests, and the benchmark, at this machine's own speed.
   packages="$packages g++ clang clang-format clang-tidy cppcheck libclang-rt-14-dev

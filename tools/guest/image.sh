@@ -23,13 +23,7 @@ if [ "$(id -u)" -ne 0 ]; then
   command -v sudo >/dev/null || { log "building the image needs root"; exit 1; }
   exec sudo FQ_GUEST_CACHE="$cache" "$0" "$@"
 fi
-for tool in mmdebstrap mkfs.ext4 qemu-system-x86_64 qemu-img; do
-  command -v "$tool" >/dev/null && continue
-  log "installing what building and booting the guest takes"
-  { apt-get update -q && DEBIAN_FRONTEND=noninteractive apt-get install -y -q \
-    mmdebstrap e2fsprogs qemu-system-x86 qemu-utils; } >&2 || exit 1
-  break
-done
+"$here/../install-prereqs.sh" guest >&2
 
 mkdir -p "$cache"
 exec 9>"$cache/lock"
