@@ -26,16 +26,12 @@ if tools/runs-i386.sh; then
 else
   where="a qemu guest (this kernel runs no 32-bit x86 code)"
   echo "This kernel runs no 32-bit x86 code: the demo runs in an emulated Debian machine."
-  tools/guest/image.sh >/dev/null || exit 1
-  tools/guest/run.sh --timeout 600 -- tools/demo-wine.sh
+  tools/guest/run.sh --timeout 600 -- tools/demo-wine.sh  # builds the image on first use
 fi
 code=$?
 
-for picture in screen window; do
-  name=$shot
-  [ "$picture" = window ] && name=${shot%-demo.png}-window.png
-  [ -s "$out/$picture.xwd" ] && convert "xwd:$out/$picture.xwd" "$name" 2>/dev/null
-done
+[ -s "$out/screen.xwd" ] && convert "xwd:$out/screen.xwd" "$shot" 2>/dev/null
+[ -s "$out/window.xwd" ] && convert "xwd:$out/window.xwd" "$out/FQSrvUninstall-window.png" 2>/dev/null
 echo "  ran on:           $where"
 if [ -s "$shot" ]; then
   echo "  screenshot:       $(realpath "$shot")"
