@@ -9,7 +9,7 @@
 # always runs here, never in the emulated guest of tools/guest/, whose times
 # would say nothing of the program's.
 set -uo pipefail
-cd "$(dirname "$0")/.."
+cd "$(dirname "$0")/.." || exit 1
 runs=${1:-7}
 if ! [[ $runs =~ ^[1-9][0-9]*$ ]]; then
   echo "usage: tools/bench.sh [runs]   (runs: a positive whole number, default 7)" >&2

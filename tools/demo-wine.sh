@@ -5,7 +5,7 @@
 # built already, on a virtual display, photographs the screen while its
 # window is up (build/demo/*.xwd) and says what happened.
 set -uo pipefail
-cd "$(dirname "$0")/.."
+cd "$(dirname "$0")/.." || exit 1
 out=build/demo
 build=build/win32
 mkdir -p "$out"

@@ -8,7 +8,7 @@
 # an emulated Debian machine that does (tools/guest/); its image is built on
 # the first run, which takes some minutes more, and cached.
 set -uo pipefail
-cd "$(dirname "$0")/.."
+cd "$(dirname "$0")/.." || exit 1
 out=build/demo
 mkdir -p "$out"
 rm -f "$out"/*.png

@@ -1,6 +1,7 @@
 #!/bin/sh
 # Static analysis of our own code (units, stand-in, unit tests, fuzz targets):
-# clang-tidy with the checks of .clang-tidy, then cppcheck. Any finding fails.
+# clang-tidy with the checks of .clang-tidy, then cppcheck, then shellcheck on
+# the scripts. Any finding fails.
 # A finding that is not a fault is suppressed where it occurs, with the reason.
 # Usage: tools/static-analysis.sh    (compile commands from build/analysis)
 set -eu
@@ -26,3 +27,7 @@ cppcheck --project=build/analysis/compile_commands.json --std=c++17 --library=go
   --enable=warning,performance,portability --inline-suppr --error-exitcode=1 --quiet \
   -j "$jobs" --template='{file}:{line}: {severity} ({id}): {message}'
 echo "cppcheck: clean"
+
+echo "shellcheck ..."
+git ls-files -z '*.sh' .ci/run | xargs -0 shellcheck -S warning -f gcc
+echo "shellcheck: clean"

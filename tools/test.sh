@@ -14,7 +14,7 @@
 # Prints each step's time and ends with one summary line; the exit status is
 # 0 only when all passed.
 set -uo pipefail
-cd "$(dirname "$0")/.."
+cd "$(dirname "$0")/.." || exit 1
 logs=build/logs
 mkdir -p "$logs"
 
@@ -110,7 +110,7 @@ wine_tests_in_guest() {
   wine_counts win32 $?
 }
 
-native_count=0 native_failed=0 exe_size=?
+native_count=0 native_failed=0 exe_size='?'
 step "prerequisites" prerequisites
 step "unit tests (stand-in)" native_tests
 step "sanitizers" tools/sanitize.sh

@@ -1,3 +1,4 @@
+# shellcheck shell=bash
 # Sourced: gives this shell a throwaway Wine prefix with exactly one service
 # manager and a virtual display, and ends them (and nothing else) on exit.
 #
@@ -109,7 +110,7 @@ fq_wine_cleanup() {
     kill "$FQ_XVFB_PID" 2>/dev/null
     wait "$FQ_XVFB_PID" 2>/dev/null
   fi
-  FQ_XVFB_PID= FQ_WINESERVER_PID= FQ_WINE_READY=
+  FQ_XVFB_PID='' FQ_WINESERVER_PID='' FQ_WINE_READY=''
 }
 
 export WINEDEBUG=${WINEDEBUG:--all}

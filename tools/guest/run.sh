@@ -74,6 +74,7 @@ else
   qemu-img create -q -f qcow2 -b "$image/rootfs.img" -F raw "$tmp/disk.qcow2" || exit 125
   disk="file=$tmp/disk.qcow2,format=qcow2"
 fi
+# shellcheck disable=SC2054 # the commas belong to qemu's options
 args=(
   -accel tcg,thread=multi -smp "${FQ_GUEST_CPUS:-2}" -m "${FQ_GUEST_MEMORY:-3072}"
   # The emulated SMAP of -cpu max kills 32-bit processes; this model does not.
