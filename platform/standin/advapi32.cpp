@@ -194,7 +194,7 @@ BOOL WINAPI QueryServiceConfigA(SC_HANDLE handle, LPQUERY_SERVICE_CONFIGA config
     const DWORD needed = service->bytesNeededOverride.value_or(static_cast<DWORD>(blob.size()));
     if (bytesNeeded != nullptr) *bytesNeeded = needed;
     if (config == nullptr || bufferSize < needed || bufferSize < blob.size()) {
-      S().lastError = ERROR_INSUFFICIENT_BUFFER;
+      S().lastError = service->shortBufferError;
     } else {
       auto *base = reinterpret_cast<std::uint8_t *>(config);
       if (!blob.empty()) std::memcpy(base, blob.data(), blob.size());  // an empty one has no data()

@@ -38,6 +38,9 @@ struct Service {
   std::optional<std::vector<std::uint8_t>> rawConfig;
   std::map<std::size_t, std::size_t> rawConfigPointers;  // field offset -> target offset
   std::optional<DWORD> bytesNeededOverride;              // what the size probe reports
+  // The error of a configuration read into too small a buffer; the bytes
+  // needed are reported all the same.
+  DWORD shortBufferError = ERROR_INSUFFICIENT_BUFFER;
 };
 
 // What a command line does when it is started.

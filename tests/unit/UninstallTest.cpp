@@ -101,6 +101,25 @@ TEST_F(UninstallTest, FailedQueryOfARunningService_NoStopButRemoval) {
   ExpectRemovedQuietly();
 }
 
+TEST_F(UninstallTest, SizeProbeFailingForAnotherReason_NoStopButRemoval) {
+  // The probe reports the size but fails with an error other than "buffer too
+  // small"; the configuration read that follows succeeds, yet the query failed.
+  standin::Service service;
+  service.currentState = SERVICE_RUNNING;
+  service.binaryPath = "C:\\FQ\\fq.exe";
+  service.shortBufferError = ERROR_MORE_DATA;
+  machine().addService("FQ", service);
+  machine().setStringValue(ServiceKey("FQ"), "ImagePath", REG_EXPAND_SZ, service.binaryPath);
+  EXPECT_EQ(Uninstall::kExitRemoved, Uninstall::Main());
+  const auto reads = machine().callsTo("QueryServiceConfigA");
+  ASSERT_EQ(2u, reads.size());
+  EXPECT_NE(std::string::npos, reads[0].find(", size 0) -> 0"));
+  EXPECT_NE(std::string::npos, reads[1].find(") -> 1"));
+  EXPECT_FALSE(StopWasRun());
+  EXPECT_EQ(std::vector<DWORD>{1000}, machine().sleeps());
+  ExpectRemovedQuietly();
+}
+
 TEST_F(UninstallTest, StopThatCannotStart_RemovalStillAttempted) {
   InstallService("FQ", SERVICE_RUNNING);
   standin::ChildBehaviour broken;
