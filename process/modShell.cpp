@@ -32,6 +32,19 @@ std::string ProgramPath(const std::string &directory, const std::string &command
   return directory + "\\" + word;
 }
 
+// The null device, opened so that the child inherits it. The child's console
+// is hidden and nobody reads it: a command that asks a question there (NET
+// STOP does when other services depend on the one it stops) would wait for an
+// answer for ever, and us with it. From the null device it reads end of input
+// at once and takes its default answer.
+HANDLE OpenNullDevice() {
+  SECURITY_ATTRIBUTES inheritable{};
+  inheritable.nLength = sizeof inheritable;
+  inheritable.bInheritHandle = TRUE;
+  return CreateFileA("NUL", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                     &inheritable, OPEN_EXISTING, 0, nullptr);
+}
+
 // Runs every window message queued for this thread, then returns.
 void ProcessPendingMessages() {
   MSG message;
@@ -71,11 +84,20 @@ std::int32_t RunAndWait(const std::wstring &commandLine, int showState) {
   std::vector<char> writableLine(line.begin(), line.end());  // CreateProcessA may write to it
   writableLine.push_back('\0');
 
-  PROCESS_INFORMATION child{};
-  if (!CreateProcessA(program.c_str(), writableLine.data(), nullptr, nullptr, TRUE,
-                      NORMAL_PRIORITY_CLASS, nullptr, directory.c_str(), &startup, &child)) {
-    return kNotStarted;
+  // Without the null device the child starts as it would have anyway.
+  const HANDLE nullDevice = OpenNullDevice();
+  if (nullDevice != INVALID_HANDLE_VALUE) {
+    startup.dwFlags |= STARTF_USESTDHANDLES;
+    startup.hStdInput = nullDevice;
+    startup.hStdOutput = nullDevice;
+    startup.hStdError = nullDevice;
   }
+  PROCESS_INFORMATION child{};
+  const BOOL started =
+      CreateProcessA(program.c_str(), writableLine.data(), nullptr, nullptr, TRUE,
+                     NORMAL_PRIORITY_CLASS, nullptr, directory.c_str(), &startup, &child);
+  if (nullDevice != INVALID_HANDLE_VALUE) CloseHandle(nullDevice);  // the child has its own
+  if (!started) return kNotStarted;
   WaitForChild(child.hProcess);
   DWORD exitCode = 0;
   if (!GetExitCodeProcess(child.hProcess, &exitCode)) exitCode = 0;

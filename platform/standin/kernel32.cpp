@@ -74,6 +74,12 @@ const ChildBehaviour &BehaviourOf(const std::string &commandLine) {
   return found == S().childBehaviours.end() ? S().defaultChild : found->second;
 }
 
+// The file an open handle stands for, or null.
+OpenedFile *OpenFile(HANDLE handle) {
+  auto found = S().files.find(handle);
+  return found == S().files.end() || found->second.closed ? nullptr : &found->second;
+}
+
 }  // namespace
 
 DWORD WINAPI GetLastError() {
@@ -196,8 +202,30 @@ BOOL WINAPI GetExitCodeProcess(HANDLE process, LPDWORD exitCode) {
   return ok;
 }
 
+HANDLE WINAPI CreateFileA(LPCSTR fileName, DWORD access, DWORD, LPSECURITY_ATTRIBUTES security,
+                          DWORD creationDisposition, DWORD, HANDLE) {
+  HANDLE result = INVALID_HANDLE_VALUE;
+  const std::string name = fileName ? fileName : "";
+  if (InjectedFault("CreateFileA")) {
+    // last error set by the fault
+  } else if (name != "NUL" || creationDisposition != OPEN_EXISTING) {
+    S().lastError = ERROR_FILE_NOT_FOUND;
+  } else {
+    result = NewHandle();
+    S().files[result] =
+        OpenedFile{name, access, security != nullptr && security->bInheritHandle != FALSE, false};
+  }
+  Log("CreateFileA(" + Quote(fileName) + ", " + Hex(access) + ", " +
+      (security != nullptr && security->bInheritHandle ? "inheritable" : "not inheritable") +
+      ") -> " + (result == INVALID_HANDLE_VALUE ? "invalid" : handleName(result)));
+  return result;
+}
+
 BOOL WINAPI CloseHandle(HANDLE handle) {
-  const bool known = S().openProcesses.erase(handle) + S().openThreads.erase(handle) != 0;
+  OpenedFile *file = OpenFile(handle);
+  if (file != nullptr) file->closed = true;
+  const bool known =
+      S().openProcesses.erase(handle) + S().openThreads.erase(handle) != 0 || file != nullptr;
   if (!known) S().lastError = ERROR_INVALID_HANDLE;
   Log("CloseHandle(" + handleName(handle) + ") -> " + std::to_string(known ? 1 : 0));
   return known ? TRUE : FALSE;

@@ -149,8 +149,16 @@ std::vector<HANDLE> Machine::openHandles() const {
   for (const auto &entry : state_->openServices) open.push_back(entry.first);
   for (const auto &entry : state_->openProcesses) open.push_back(entry.first);
   for (HANDLE thread : state_->openThreads) open.push_back(thread);
+  for (const auto &entry : state_->files) {
+    if (!entry.second.closed) open.push_back(entry.first);
+  }
   for (HANDLE object : state_->gdiObjects) open.push_back(object);
   return open;
+}
+
+const OpenedFile *Machine::file(HANDLE handle) const {
+  auto found = state_->files.find(handle);
+  return found == state_->files.end() ? nullptr : &found->second;
 }
 
 bool Machine::serviceExists(const std::string &name) const {

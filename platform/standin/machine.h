@@ -69,6 +69,14 @@ struct StartedChild {
   HANDLE thread = nullptr;
 };
 
+// A file opened with CreateFileA.
+struct OpenedFile {
+  std::string name;
+  DWORD access = 0;
+  bool inheritable = false;
+  bool closed = false;
+};
+
 struct Window {
   std::string className;
   std::string text;
@@ -138,6 +146,7 @@ class Machine {
   std::vector<DWORD> sleeps() const;
   std::vector<StartedChild> children() const;
   std::vector<HANDLE> openHandles() const;  // handles opened and not closed yet (all kinds)
+  const OpenedFile *file(HANDLE handle) const;  // a file ever opened, closed or not
   bool serviceExists(const std::string &name) const;
   const Service *service(const std::string &name) const;
 

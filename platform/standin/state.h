@@ -30,6 +30,7 @@ struct Machine::State {
   std::vector<StartedChild> started;
   std::map<HANDLE, std::size_t> openProcesses;  // process handle -> index in started
   std::set<HANDLE> openThreads;
+  std::map<HANDLE, OpenedFile> files;  // every file ever opened
   std::deque<DWORD> waitResults;
   std::string systemDirectory = "C:\\windows\\system32";
 

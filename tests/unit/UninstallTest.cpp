@@ -77,7 +77,7 @@ TEST_F(UninstallTest, EveryStateButStopped_IsStoppedHiddenBeforeTwoPauses) {
     ASSERT_EQ(1u, machine().children().size()) << state;
     const standin::StartedChild child = machine().children()[0];
     EXPECT_EQ(kStop, child.commandLine);
-    EXPECT_EQ(DWORD{STARTF_USESHOWWINDOW}, child.startup.dwFlags);
+    EXPECT_EQ(DWORD{STARTF_USESHOWWINDOW | STARTF_USESTDHANDLES}, child.startup.dwFlags);
     EXPECT_EQ(WORD{SW_HIDE}, child.startup.wShowWindow);
     EXPECT_EQ((std::vector<DWORD>{100, 1000, 1000}), machine().sleeps()) << state;
     EXPECT_LT(IndexOf("CreateProcessA"), IndexOf("Sleep(1000)"));

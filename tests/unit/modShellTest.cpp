@@ -16,16 +16,21 @@ class ShellTest : public StandinTest {
     child.exitCode = code;
     return child;
   }
-  static STARTUPINFOA ExpectedStartup(DWORD flags) {
+  // Every byte of the record, padding included: zeroed whole, then the show
+  // flag and the null device as the three standard handles.
+  static void ExpectStartup(DWORD showFlags, const standin::StartedChild &child) {
+    const HANDLE nullDevice = child.startup.hStdInput;
+    const standin::OpenedFile *file = machine().file(nullDevice);
+    ASSERT_NE(nullptr, file) << "standard input is a file the runner opened";
+    EXPECT_EQ("NUL", file->name);
+    EXPECT_EQ(GENERIC_READ | GENERIC_WRITE, file->access);
+    EXPECT_TRUE(file->inheritable);
     STARTUPINFOA expected;
     std::memset(&expected, 0, sizeof expected);
     expected.cb = sizeof expected;
-    expected.dwFlags = flags;
-    return expected;
-  }
-  static void ExpectStartup(const STARTUPINFOA &expected, const standin::StartedChild &child) {
+    expected.dwFlags = showFlags | STARTF_USESTDHANDLES;
+    expected.hStdInput = expected.hStdOutput = expected.hStdError = nullDevice;
     ASSERT_EQ(sizeof expected, child.startupBytes.size());
-    // Every byte, padding included: the record is zeroed whole before it is filled.
     // NOLINTNEXTLINE(bugprone-suspicious-memory-comparison)
     EXPECT_EQ(0, std::memcmp(&expected, child.startupBytes.data(), sizeof expected));
   }
@@ -37,9 +42,8 @@ TEST_F(ShellTest, PositiveShowStateStartsTheChildHidden) {
     RunAndWait(L"CMD.EXE /C NET STOP FQ", showState);
     ASSERT_EQ(1u, machine().children().size());
     const standin::StartedChild child = machine().children()[0];
-    EXPECT_EQ(DWORD{STARTF_USESHOWWINDOW}, child.startup.dwFlags);
     EXPECT_EQ(WORD{SW_HIDE}, child.startup.wShowWindow);
-    ExpectStartup(ExpectedStartup(STARTF_USESHOWWINDOW), child);
+    ExpectStartup(STARTF_USESHOWWINDOW, child);
   }
 }
 
@@ -48,7 +52,7 @@ TEST_F(ShellTest, ZeroOrNegativeShowStateLeavesTheDefaultShowState) {
     machine().reset();
     RunAndWait(L"CMD.EXE /C NET STOP FQ", showState);
     ASSERT_EQ(1u, machine().children().size());
-    ExpectStartup(ExpectedStartup(0), machine().children()[0]);
+    ExpectStartup(0, machine().children()[0]);
   }
 }
 
@@ -81,16 +85,36 @@ TEST_F(ShellTest, NothingRunsWithoutASystemDirectoryOrWithAPathOrNoProgram) {
   EXPECT_EQ(0, machine().countCalls("CreateProcessA"));
 }
 
-TEST_F(ShellTest, ReturnsTheExitCodeAndClosesBothHandles) {
+TEST_F(ShellTest, ReturnsTheExitCodeAndClosesEveryHandle) {
   machine().setChild("CMD.EXE /C EXIT 5", ExitsWith(5));
   EXPECT_EQ(5, RunAndWait(L"CMD.EXE /C EXIT 5", 2));
   machine().setChild("CMD.EXE /C EXIT -2", ExitsWith(0xFFFFFFFEu));
   EXPECT_EQ(-2, RunAndWait(L"CMD.EXE /C EXIT -2", 2));
   EXPECT_TRUE(machine().openHandles().empty());
   const auto closes = machine().callsTo("CloseHandle");
-  ASSERT_EQ(4u, closes.size());
-  EXPECT_EQ("CloseHandle(h1) -> 1", closes[0]);  // the process, then its thread
+  ASSERT_EQ(6u, closes.size());
+  // The null device once the child has started, before the wait; then the
+  // process and its thread.
+  EXPECT_EQ("CloseHandle(h1) -> 1", closes[0]);
+  EXPECT_LT(IndexOf("CreateProcessA"), IndexOf("CloseHandle(h1)"));
+  EXPECT_LT(IndexOf("CloseHandle(h1)"), IndexOf("WaitForSingleObject"));
   EXPECT_EQ("CloseHandle(h2) -> 1", closes[1]);
+  EXPECT_EQ("CloseHandle(h3) -> 1", closes[2]);
+}
+
+TEST_F(ShellTest, WithoutTheNullDeviceTheChildStartsAsBefore) {
+  machine().failCall("CreateFileA", {1, ERROR_ACCESS_DENIED});
+  EXPECT_EQ(0, RunAndWait(L"CMD.EXE /C NET STOP FQ", 2));
+  ASSERT_EQ(1u, machine().children().size());
+  STARTUPINFOA expected;
+  std::memset(&expected, 0, sizeof expected);
+  expected.cb = sizeof expected;
+  expected.dwFlags = STARTF_USESHOWWINDOW;
+  // NOLINTNEXTLINE(bugprone-suspicious-memory-comparison)
+  EXPECT_EQ(0,
+            std::memcmp(&expected, machine().children()[0].startupBytes.data(), sizeof expected));
+  EXPECT_EQ(2, machine().countCalls("CloseHandle")) << "no invalid handle is closed";
+  EXPECT_TRUE(machine().openHandles().empty());
 }
 
 TEST_F(ShellTest, UnreadableExitCodeGivesZero) {
@@ -107,7 +131,8 @@ TEST_F(ShellTest, ChildThatCannotStartGivesMinusOneAndNothingElse) {
   machine().setChild("NOSUCHPROGRAM.EXE", missing);
   EXPECT_EQ(-1, RunAndWait(L"NOSUCHPROGRAM.EXE", 2));
   EXPECT_EQ(0, machine().countCalls("WaitForSingleObject"));
-  EXPECT_EQ(0, machine().countCalls("CloseHandle"));
+  EXPECT_EQ(1, machine().countCalls("CloseHandle")) << "the null device only";
+  EXPECT_TRUE(machine().openHandles().empty());
   EXPECT_TRUE(machine().sleeps().empty());
 }
 

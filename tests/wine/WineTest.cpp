@@ -1,6 +1,9 @@
 #include "WineTest.h"
 
+#include <tlhelp32.h>
+
 #include <map>
+#include <vector>
 
 namespace winetest {
 namespace {
@@ -99,6 +102,27 @@ bool WriteWholeFile(const std::string &path, const std::string &text) {
 std::string DirectoryOf(const std::string &path) {
   const std::size_t slash = path.find_last_of("\\/");
   return slash == std::string::npos ? std::string(".") : path.substr(0, slash);
+}
+
+void EndDescendantsOf(DWORD processId) {
+  std::vector<DWORD> children;
+  HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+  if (snapshot == INVALID_HANDLE_VALUE) return;
+  PROCESSENTRY32 entry{};
+  entry.dwSize = sizeof entry;
+  for (BOOL more = Process32First(snapshot, &entry); more; more = Process32Next(snapshot, &entry)) {
+    if (entry.th32ParentProcessID == processId && entry.th32ProcessID != processId) {
+      children.push_back(entry.th32ProcessID);
+    }
+  }
+  CloseHandle(snapshot);
+  for (DWORD child : children) {
+    EndDescendantsOf(child);
+    HANDLE process = OpenProcess(PROCESS_TERMINATE, FALSE, child);
+    if (process == nullptr) continue;
+    TerminateProcess(process, 1);
+    CloseHandle(process);
+  }
 }
 
 std::uint64_t NowMs() { return GetTickCount64(); }

@@ -31,6 +31,10 @@ bool WriteWholeFile(const std::string &path, const std::string &text);
 // The directory part of a path, without the final backslash.
 std::string DirectoryOf(const std::string &path);
 
+// Ends every process that `processId` started, and theirs, but not
+// `processId` itself.
+void EndDescendantsOf(DWORD processId);
+
 // Milliseconds from a steady clock.
 std::uint64_t NowMs();
 

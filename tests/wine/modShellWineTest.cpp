@@ -13,8 +13,46 @@ using modShell::RunAndWait;
 
 constexpr int kHidden = 2;  // what the uninstall sequence passes
 
+// RunAndWait on a thread of its own, so that a child that never ends fails
+// the test instead of holding it: past `limitMs` the children are ended,
+// which lets the call return.
+struct BoundedRun {
+  bool endedInTime = false;
+  std::int32_t result = 0;
+};
+struct BoundedCall {
+  std::wstring commandLine;
+  std::int32_t result = 0;
+};
+DWORD WINAPI RunAndWaitOnThread(void *argument) {
+  auto *call = static_cast<BoundedCall *>(argument);
+  call->result = RunAndWait(call->commandLine, kHidden);
+  return 0;
+}
+BoundedRun RunAndWaitWithin(const std::wstring &commandLine, DWORD limitMs) {
+  BoundedCall call{commandLine};
+  HANDLE thread = CreateThread(nullptr, 0, RunAndWaitOnThread, &call, 0, nullptr);
+  if (thread == nullptr) {
+    ADD_FAILURE() << "no thread: " << GetLastError();
+    return BoundedRun{};
+  }
+  BoundedRun run;
+  run.endedInTime = WaitForSingleObject(thread, limitMs) == WAIT_OBJECT_0;
+  if (!run.endedInTime) {
+    winetest::EndDescendantsOf(GetCurrentProcessId());
+    WaitForSingleObject(thread, INFINITE);
+  }
+  CloseHandle(thread);
+  run.result = call.result;
+  return run;
+}
+
 class CommandRunnerOnWine : public ::testing::Test {
  protected:
+  // Like the program, a GUI program, we have no console: each child gets one
+  // of its own, hidden, that nobody reads or answers.
+  static void SetUpTestSuite() { FreeConsole(); }
+
   void SetUp() override {
     ASSERT_FALSE(winetest::Arg("child").empty()) << "run with --child=<FQTestChild.exe>";
     child_ = winetest::WindowsPath(winetest::Arg("child"));
@@ -68,6 +106,15 @@ TEST_F(CommandRunnerOnWine, ReturnsOnlyAfterTheChildHasEnded) {
   EXPECT_EQ(RunAndWait(std::wstring(line.begin(), line.end()), kHidden), 9);
   const auto elapsed = winetest::NowMs() - started;
   EXPECT_GE(elapsed, 1500u + 100u) << "the child's sleep and our 100 ms pause";
+}
+
+TEST_F(CommandRunnerOnWine, ChildThatAsksForInputReadsEndOfItAndEnds) {
+  // The child's console is hidden: a question asked there would never be
+  // answered.
+  const BoundedRun run =
+      RunAndWaitWithin(L"CMD.EXE /C SET /P ANSWER=Continue? (Y/N) [N]: & EXIT 3", 30000);
+  EXPECT_TRUE(run.endedInTime) << "the child was still waiting for an answer";
+  EXPECT_EQ(run.result, 3);
 }
 
 TEST_F(CommandRunnerOnWine, ProgramThatDoesNotExistGivesMinusOneAtOnce) {
