@@ -23,6 +23,37 @@ struct Outcome {
   bool progressGoneAfterwards = false;
 };
 
+// For one test, a NET.EXE of ours takes the place of the system's, which is
+// put back afterwards. Wine runs the file only when the test program's run
+// has WINEDLLOVERRIDES=net.exe=n (CMakeLists.txt), else its own built-in NET.
+class SystemNetReplaced {
+ public:
+  explicit SystemNetReplaced(const std::string &replacement) {
+    char directory[MAX_PATH] = {0};
+    GetSystemDirectoryA(directory, MAX_PATH);
+    net_ = std::string(directory) + "\\net.exe";
+    saved_ = net_ + ".saved";
+    replaced_ = CopyFileA(net_.c_str(), saved_.c_str(), FALSE) &&
+                CopyFileA(replacement.c_str(), net_.c_str(), FALSE);
+  }
+  ~SystemNetReplaced() {
+    if (winetest::FileExists(saved_) && CopyFileA(saved_.c_str(), net_.c_str(), FALSE)) {
+      DeleteFileA(saved_.c_str());
+    }
+    DeleteFileA(AnswerPath().c_str());
+  }
+  SystemNetReplaced(const SystemNetReplaced &) = delete;
+  SystemNetReplaced &operator=(const SystemNetReplaced &) = delete;
+
+  bool replaced() const { return replaced_; }
+  std::string AnswerPath() const { return net_ + ".answer"; }  // FQAskingNet leaves it
+
+ private:
+  std::string net_;
+  std::string saved_;
+  bool replaced_ = false;
+};
+
 class ProgramOnWine : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -54,8 +85,10 @@ class ProgramOnWine : public ::testing::Test {
     startup.cb = sizeof startup;
     PROCESS_INFORMATION process{};
     const auto started = winetest::NowMs();
-    if (!CreateProcessA(program.c_str(), nullptr, nullptr, nullptr, FALSE, 0, nullptr, directory,
-                        &startup, &process)) {
+    // Detached from our console, as a GUI program started from the desktop
+    // has none: a console program it starts gets a console of its own.
+    if (!CreateProcessA(program.c_str(), nullptr, nullptr, nullptr, FALSE, DETACHED_PROCESS,
+                        nullptr, directory, &startup, &process)) {
       ADD_FAILURE() << "cannot start " << program << ": " << GetLastError();
       return outcome;
     }
@@ -63,7 +96,10 @@ class ProgramOnWine : public ::testing::Test {
     outcome.finished = WaitForSingleObject(process.hProcess, kProgramTimeoutMs) == WAIT_OBJECT_0;
     outcome.elapsedMs = winetest::NowMs() - started;
     outcome.seen = watcher.Stop();
-    if (!outcome.finished) TerminateProcess(process.hProcess, 99);
+    if (!outcome.finished) {
+      winetest::EndDescendantsOf(process.dwProcessId);  // whatever it waits for
+      TerminateProcess(process.hProcess, 99);
+    }
     GetExitCodeProcess(process.hProcess, &outcome.exitCode);
     CloseHandle(process.hThread);
     CloseHandle(process.hProcess);
@@ -175,6 +211,23 @@ TEST_F(ProgramOnWine, ServiceIgnoringTheStopDoesNotHoldTheProgram) {
   EXPECT_EQ(run.exitCode, 0u) << "the manager accepts the deletion of a running service";
   EXPECT_NE(Log().find("STOP\r\n"), std::string::npos);
   EXPECT_TRUE(run.seen.boxes.empty());
+}
+
+TEST_F(ProgramOnWine, NetThatAsks_ReadsNoAnswerAndTheRemovalGoesOn) {
+  ASSERT_FALSE(winetest::Arg("asking-net").empty()) << "run with --asking-net=<FQAskingNet.exe>";
+  char overrides[256] = {0};
+  GetEnvironmentVariableA("WINEDLLOVERRIDES", overrides, sizeof overrides);
+  ASSERT_NE(std::string(overrides).find("net.exe=n"), std::string::npos)
+      << "run with WINEDLLOVERRIDES=net.exe=n, or Wine runs its own NET";
+  RegisterFixture(true);
+  const SystemNetReplaced net(winetest::WindowsPath(winetest::Arg("asking-net")));
+  ASSERT_TRUE(net.replaced());
+  const Outcome run = RunProgram();
+  ASSERT_TRUE(run.finished) << "the program waited for an answer that nobody could give";
+  EXPECT_EQ(run.exitCode, 0u) << "the manager accepts the deletion of a running service";
+  EXPECT_TRUE(run.seen.boxes.empty());
+  EXPECT_EQ(winetest::ReadWholeFile(net.AnswerPath()), "end of input") << "NET was asked";
+  EXPECT_EQ(Log().find("STOP"), std::string::npos) << "NET took its default answer: " << Log();
 }
 
 TEST_F(ProgramOnWine, RegistryOnlyServiceGetsOneErrorBoxWhileTheWindowIsUp) {
