@@ -6,11 +6,13 @@
 #      (tools/sanitize.sh, tools/fuzz.sh, tools/static-analysis.sh),
 #   4. FQSrvUninstall.exe for 32-bit Windows (preset "win32"), checked to be
 #      a PE32 GUI program that imports only system DLLs,
-#   5. the tests of that 32-bit build under Wine, on a virtual display: on
-#      this machine where its kernel runs 32-bit x86 code, else in an emulated
-#      Debian machine whose kernel does (tools/guest/; its image is built once
-#      and cached), and then also, natively, on the same sources built for
-#      64-bit Windows (preset "win64"), where Wine runs at full speed.
+#   5. the tests of that 32-bit build under Wine, on a virtual display, in a
+#      32-bit prefix (32-bit Windows) and in a 64-bit one (64-bit Windows,
+#      which runs it under WoW64): on this machine where its kernel runs
+#      32-bit x86 code, else in an emulated Debian machine whose kernel does
+#      (tools/guest/; its image is built once and cached), and then also,
+#      natively, on the same sources built for 64-bit Windows (preset
+#      "win64"), where Wine runs at full speed.
 # Prints each step's time and ends with one summary line; the exit status is
 # 0 only when all passed.
 set -uo pipefail
@@ -73,8 +75,9 @@ windows_build() {
     check_exe build/win32/FQSrvUninstall.exe
 }
 
-# wine_counts <preset>: test cases passed and failed in its Wine log. A test
-# program that failed counts at least once, even if it died early.
+# wine_counts <run> <status>: test cases passed and failed in the Wine log of
+# one run, "<build>-<prefix>". A test program that failed counts at least
+# once, even if it died early.
 declare -A wine_passed wine_failed
 wine_counts() {
   local log=$logs/wine-$1.log status=$2 failures
@@ -86,28 +89,32 @@ wine_counts() {
   return "$status"
 }
 
+# wine_tests_here <build> <prefix>: the build's Wine tests in a prefix of that
+# architecture on this machine.
 wine_tests_here() {
-  local preset=$1
-  rm -f "$logs/wine-$preset.log"
+  local preset=$1 prefix=$2
+  rm -f "$logs/wine-$preset-$prefix.log"
   { [ "$preset" = win32 ] || { cmake --preset "$preset" >/dev/null && cmake --build --preset "$preset"; }; } &&
-    tools/wine-tests.sh "$preset"
-  wine_counts "$preset" $?
+    tools/wine-tests.sh "$preset" "$prefix"
+  wine_counts "$preset-$prefix" $?
 }
 
 guest_image() {
   FQ_GUEST_IMAGE=$(tools/guest/image.sh) && export FQ_GUEST_IMAGE
 }
 
-# The programs were built here; the guest sees this checkout at the same path.
+# wine_tests_in_guest <prefix>: the win32 build's, in the guest. The programs
+# were built here; the guest sees this checkout at the same path.
 wine_tests_in_guest() {
-  rm -f "$logs/wine-win32.log"
+  local prefix=$1
+  rm -f "$logs/wine-win32-$prefix.log"
   if [ -z "${FQ_GUEST_IMAGE:-}" ]; then
     echo "no guest image to run the tests in"
-    wine_counts win32 1
+    wine_counts "win32-$prefix" 1
     return
   fi
-  tools/guest/run.sh --timeout 1800 -- tools/wine-tests.sh win32
-  wine_counts win32 $?
+  tools/guest/run.sh --timeout 1800 -- tools/wine-tests.sh win32 "$prefix"
+  wine_counts "win32-$prefix" $?
 }
 
 native_count=0 native_failed=0 exe_size='?'
@@ -117,16 +124,31 @@ step "sanitizers" tools/sanitize.sh
 step "fuzzing" tools/fuzz.sh 30
 step "static analysis" tools/static-analysis.sh
 step "Windows build (win32)" windows_build
+# The 32-bit build in a 32-bit prefix, as 32-bit Windows runs it, and in a
+# 64-bit one, as 64-bit Windows runs it (WoW64).
 if tools/runs-i386.sh; then
-  step "Wine tests (win32, on this machine)" wine_tests_here win32
-  wine_runs=("win32 build on this machine")
+  step "Wine tests (win32 build, 32-bit prefix, on this machine)" wine_tests_here win32 win32
+  step "Wine tests (win32 build, 64-bit prefix: WoW64, on this machine)" wine_tests_here win32 win64
+  where="on this machine"
+  wine_runs=(win32-win32 win32-win64)
 else
   echo "This kernel runs no 32-bit x86 code: the 32-bit build is tested in an emulated machine."
   step "guest image (built once, then cached)" guest_image
-  step "Wine tests (win32, in the guest)" wine_tests_in_guest
-  step "Wine tests (win64, on this machine)" wine_tests_here win64
-  wine_runs=("win32 build in the qemu guest" "win64 build on this machine")
+  step "Wine tests (win32 build, 32-bit prefix, in the guest)" wine_tests_in_guest win32
+  step "Wine tests (win32 build, 64-bit prefix: WoW64, in the guest)" wine_tests_in_guest win64
+  step "Wine tests (win64 build, 64-bit prefix, on this machine)" wine_tests_here win64 win64
+  where="in the qemu guest"
+  wine_runs=(win32-win32 win32-win64 win64-win64)
 fi
+
+# What one run was, in words.
+run_name() {
+  case $1 in
+    win32-win32) echo "win32 build in a 32-bit prefix $where" ;;
+    win32-win64) echo "win32 build in a 64-bit prefix (WoW64) $where" ;;
+    win64-win64) echo "win64 build in a 64-bit prefix on this machine" ;;
+  esac
+}
 
 echo
 printf '%s\n' "${summary[@]}"
@@ -135,18 +157,17 @@ verdict=PASSED
 passed=$((native_count - native_failed)) failures=$native_failed
 counts="$native_count unit tests on the stand-in"
 for run in "${wine_runs[@]}"; do
-  preset=${run%% *}
-  passed=$((passed + ${wine_passed[$preset]:-0}))
-  failures=$((failures + ${wine_failed[$preset]:-0}))
-  counts="$counts; $((${wine_passed[$preset]:-0} + ${wine_failed[$preset]:-0})) Wine tests of the $run"
+  passed=$((passed + ${wine_passed[$run]:-0}))
+  failures=$((failures + ${wine_failed[$run]:-0}))
+  counts="$counts; $((${wine_passed[$run]:-0} + ${wine_failed[$run]:-0})) Wine tests of the $(run_name "$run")"
 done
 echo "$verdict - $counts; FQSrvUninstall.exe (win32) $exe_size bytes; $SECONDS s in all"
 # The closing line counts test cases; a failed step without test counts of its
 # own (build, image, sanitizers, fuzzing, analysis) counts as one failure.
 failed_steps=$(printf '%s\n' "${summary[@]}" | grep -c 'FAILED')
 [ "$native_failed" -eq 0 ] || failed_steps=$((failed_steps - 1))
-for preset in "${!wine_failed[@]}"; do
-  [ "${wine_failed[$preset]}" -eq 0 ] || failed_steps=$((failed_steps - 1))
+for run in "${!wine_failed[@]}"; do
+  [ "${wine_failed[$run]}" -eq 0 ] || failed_steps=$((failed_steps - 1))
 done
 echo "SUMMARY: $passed passed, $((failures + failed_steps)) failed ($counts)"
 exit "$failed"

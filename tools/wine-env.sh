@@ -4,9 +4,10 @@
 #
 #   FQ_WINE_ARCH  win32 or win64. Default: win32 when this machine can run
 #                 32-bit x86 code, else win64 (and FQ_WINE_WHY says why).
-#   FQ_WINE_TEMPLATE, FQ_WINE_TEMPLATE_ARCH
-#                 a booted prefix of that architecture to start from a copy of,
-#                 with our fonts and settings in it already.
+#   FQ_WINE_TEMPLATES
+#                 a folder of prefixes booted earlier, wine-win32 and wine-win64,
+#                 with our fonts and settings in them already: the prefix of
+#                 the architecture asked for starts as a copy of its own.
 #
 # Exports WINEPREFIX, WINEARCH, WINESERVER, WINELOADER, WINEDEBUG, DISPLAY and
 # FQ_WINE (the loader to start Windows programs with). fq_wine_cleanup ends the
@@ -55,19 +56,19 @@ fq_wine_start_display() {
 # A prefix made earlier to start from: a copy of it boots far sooner than a
 # new prefix (the guest of tools/guest/ keeps one in its image).
 fq_wine_from_template() {
-  cp -a "$FQ_WINE_TEMPLATE/." "$WINEPREFIX/" || return 1
+  cp -a "$1/." "$WINEPREFIX/" || return 1
   "$WINESERVER" -p &
   FQ_WINESERVER_PID=$!
-  timeout "$1" "$FQ_WINE" wineboot >/dev/null 2>&1
+  timeout "$2" "$FQ_WINE" wineboot >/dev/null 2>&1
 }
 
 # Boots the prefix; then ends its server once (wineboot can leave two service
 # managers behind, and a client reaches either at random) and keeps a single
 # persistent server for the rest of the run.
 fq_wine_boot() {
-  local limit=$1
-  if [ -n "${FQ_WINE_TEMPLATE:-}" ] && [ "$WINEARCH" = "${FQ_WINE_TEMPLATE_ARCH:-}" ]; then
-    fq_wine_from_template "$limit"
+  local limit=$1 template=${FQ_WINE_TEMPLATES:+$FQ_WINE_TEMPLATES/wine-$WINEARCH}
+  if [ -n "$template" ] && [ -d "$template" ]; then
+    fq_wine_from_template "$template" "$limit"
     return
   fi
   timeout "$limit" "$FQ_WINE" wineboot -i >/dev/null 2>&1 || return 1

@@ -26,7 +26,11 @@ if [ -z "${FQ_WINE_READY:-}" ]; then
   FQ_WINE_ARCH=$arch
   source "$(dirname "$0")/wine-env.sh" || exit 1
 fi
-if [ "$arch" != "$FQ_WINE_ARCH" ]; then
+# A 64-bit prefix runs 32-bit programs too, as 64-bit Windows does (WoW64),
+# where this machine runs 32-bit code.
+wow64=
+[ "$arch" = win32 ] && [ "$FQ_WINE_ARCH" = win64 ] && [ -z "${FQ_WINE_WHY:-}" ] && wow64=yes
+if [ "$arch" != "$FQ_WINE_ARCH" ] && [ -z "$wow64" ]; then
   echo "wine-run: $exe is $arch, the prefix is $FQ_WINE_ARCH" >&2
   [ -n "${FQ_WINE_WHY:-}" ] && echo "wine-run: $FQ_WINE_WHY" >&2
   exit 1

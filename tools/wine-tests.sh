@@ -1,19 +1,28 @@
 #!/bin/bash
 # Runs the Wine tests of one Windows build, already built by the host:
-#   tools/wine-tests.sh win32|win64
-# in a throwaway prefix on a virtual display (tools/wine-env.sh). Called by
-# tools/test.sh on this machine, or inside the guest (tools/guest/run.sh)
-# where this machine cannot run 32-bit code. The whole ctest output goes to
-# build/logs/wine-<preset>.log; the timing lines and the verdicts come here.
+#   tools/wine-tests.sh win32|win64 [win32|win64]
+# in a throwaway prefix on a virtual display (tools/wine-env.sh). The second
+# word is the prefix's architecture, by default the build's: the win32 build
+# in a win64 prefix runs as 64-bit Windows runs it, under WoW64 (its system
+# directory is SysWOW64, the service manager and registry the 64-bit
+# system's). Called by tools/test.sh on this machine, or inside the guest
+# (tools/guest/run.sh) where this machine cannot run 32-bit code. The whole
+# ctest output goes to build/logs/wine-<build>-<prefix>.log; the timing lines
+# and the verdicts come here.
 set -uo pipefail
 cd "$(dirname "$0")/.." || exit 1
-preset=${1:?usage: tools/wine-tests.sh win32|win64}
-log=build/logs/wine-$preset.log
+preset=${1:?usage: tools/wine-tests.sh win32|win64 [win32|win64]}
+prefix=${2:-$preset}
+log=build/logs/wine-$preset-$prefix.log
 mkdir -p build/logs
 
-FQ_WINE_ARCH=$preset
+FQ_WINE_ARCH=$prefix
 source tools/wine-env.sh || exit 1
-echo "Wine $("$FQ_WINE" --version) ($preset) on $(uname -n), $(uname -m)"
+if [ "$preset-$prefix" = win32-win64 ] && [ ! -d "$WINEPREFIX/drive_c/windows/syswow64" ]; then
+  echo "the $prefix prefix has no SysWOW64: it cannot run the 32-bit build as 64-bit Windows does"
+  exit 1
+fi
+echo "Wine $("$FQ_WINE" --version): the $preset build in a $prefix prefix, on $(uname -n), $(uname -m)"
 ctest --preset "$preset" -V >"$log" 2>&1
 status=$?
 grep -E '^[0-9]+: \[ (timing|  FAILED) ' "$log" | sed 's/^[0-9]*: //'

@@ -1,8 +1,8 @@
 #!/bin/bash
 # Builds, once, the guest that runs the 32-bit program where this machine
 # cannot: a Debian 12 amd64 system whose kernel executes 32-bit x86 code, with
-# the 32-bit Wine, a virtual display and ctest, and a 32-bit Wine prefix made
-# at build time. tools/guest/run.sh boots it under qemu.
+# the 32-bit and 64-bit Wine, a virtual display and ctest, and a 32-bit and a
+# 64-bit Wine prefix made at build time. tools/guest/run.sh boots it under qemu.
 #
 #   tools/guest/image.sh      prints the folder of the image, building it first
 #                             when it is missing or its recipe (this file) changed
@@ -37,9 +37,10 @@ chmod 755 "$work"  # built by root, booted by whoever runs the tests
 root=$work/root
 
 # The guest's packages: the kernel (its stock build runs 32-bit code), the
-# 32-bit Wine with its fonts, a virtual display with the tools that look at
-# it, and ctest for the test presets. No recommends, no documentation.
-packages=linux-image-amd64,initramfs-tools,wine,wine32:i386,fonts-wine
+# 32-bit Wine and the 64-bit one that runs 32-bit programs as 64-bit Windows
+# does, their fonts, a virtual display with the tools that look at it, and
+# ctest for the test presets. No recommends, no documentation.
+packages=linux-image-amd64,initramfs-tools,wine,wine32:i386,wine64,fonts-wine
 packages=$packages,xvfb,x11-apps,xdotool,cmake
 # The initramfs loads what mounting the disk and the shared folders takes.
 initramfs_modules='virtio_pci virtio_blk ext4 9p 9pnet_virtio'
@@ -86,16 +87,16 @@ install -m 755 "$here/prefix.sh" "$root/usr/local/sbin/fq-make-prefix"
 
 cp "$(readlink -f "$root/vmlinuz")" "$work/vmlinuz"
 cp "$(readlink -f "$root/initrd.img")" "$work/initrd.img"
-# Room for the Wine prefix and the runs' own files; the file stays sparse.
-size_mib=$(($(du -sm "$root" | cut -f1) + 3072))
+# Room for the Wine prefixes and the runs' own files; the file stays sparse.
+size_mib=$(($(du -sm "$root" | cut -f1) + 5120))
 log "making the disk image (${size_mib} MiB, sparse)"
 truncate -s "${size_mib}M" "$work/rootfs.img"
 mkfs.ext4 -q -F -L fq-guest -d "$root" "$work/rootfs.img"
 rm -rf "$root"
 
-# The 32-bit Wine prefix, made once inside the guest and kept in the image:
-# every run then starts from a copy instead of a fresh wineboot.
-log "making the 32-bit Wine prefix in the guest (about a minute)"
+# The Wine prefixes, made once inside the guest and kept in the image: every
+# run then starts from a copy instead of a fresh wineboot.
+log "making the 32-bit and 64-bit Wine prefixes in the guest (about two minutes)"
 FQ_GUEST_IMAGE=$work FQ_GUEST_WRITABLE=1 "$here/run.sh" --share "$work" -- \
   /usr/local/sbin/fq-make-prefix >&2  # our output is the folder's name alone
 

@@ -5,6 +5,9 @@
 ctl=/run/fq-control
 export PATH=/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin
 export HOME=/root USER=root LOGNAME=root LANG=C.UTF-8 TERM=dumb
+# Temporary files on the disk (a throwaway overlay): a copy of the 64-bit
+# Wine prefix alone would fill most of a /tmp in memory.
+export TMPDIR=/var/tmp
 # What the image itself provides, such as its Wine prefix (tools/guest/prefix.sh).
 [ -f /etc/fq-guest.env ] && . /etc/fq-guest.env
 
