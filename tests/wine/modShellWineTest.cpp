@@ -17,33 +17,28 @@ constexpr int kHidden = 2;  // what the uninstall sequence passes
 // the test instead of holding it: past `limitMs` the children are ended,
 // which lets the call return.
 struct BoundedRun {
-  bool endedInTime = false;
-  std::int32_t result = 0;
-};
-struct BoundedCall {
   std::wstring commandLine;
   std::int32_t result = 0;
+  bool endedInTime = false;
 };
-DWORD WINAPI RunAndWaitOnThread(void *argument) {
-  auto *call = static_cast<BoundedCall *>(argument);
-  call->result = RunAndWait(call->commandLine, kHidden);
+DWORD WINAPI RunOnThread(void *argument) {
+  auto *run = static_cast<BoundedRun *>(argument);
+  run->result = RunAndWait(run->commandLine, kHidden);
   return 0;
 }
 BoundedRun RunAndWaitWithin(const std::wstring &commandLine, DWORD limitMs) {
-  BoundedCall call{commandLine};
-  HANDLE thread = CreateThread(nullptr, 0, RunAndWaitOnThread, &call, 0, nullptr);
+  BoundedRun run{commandLine};
+  HANDLE thread = CreateThread(nullptr, 0, RunOnThread, &run, 0, nullptr);
   if (thread == nullptr) {
     ADD_FAILURE() << "no thread: " << GetLastError();
-    return BoundedRun{};
+    return run;
   }
-  BoundedRun run;
   run.endedInTime = WaitForSingleObject(thread, limitMs) == WAIT_OBJECT_0;
   if (!run.endedInTime) {
     winetest::EndDescendantsOf(GetCurrentProcessId());
     WaitForSingleObject(thread, INFINITE);
   }
   CloseHandle(thread);
-  run.result = call.result;
   return run;
 }
 
