@@ -1,7 +1,11 @@
 # Windows: the program itself and, when testing, the programs that test it under Wine.
-set(FQ_PRODUCT_COMPILE_OPTIONS -Os -ffunction-sections -fdata-sections)
+# The same bytes from the same sources, wherever they lie and whenever built:
+# no source path in the code (-ffile-prefix-map), no link time in the header.
+set(FQ_PRODUCT_COMPILE_OPTIONS -Os -ffunction-sections -fdata-sections
+    -ffile-prefix-map=${CMAKE_SOURCE_DIR}/=)
 # Self-contained: no MinGW runtime DLLs beside the .exe, only system DLLs imported.
-set(FQ_PRODUCT_LINK_OPTIONS -static -static-libgcc -static-libstdc++ -s -Wl,--gc-sections)
+set(FQ_PRODUCT_LINK_OPTIONS -static -static-libgcc -static-libstdc++ -s -Wl,--gc-sections
+    -Wl,--no-insert-timestamp)
 
 target_link_libraries(fqsrv_units PUBLIC advapi32 user32 gdi32)
 target_compile_options(fqsrv_units PRIVATE ${FQ_PRODUCT_COMPILE_OPTIONS})
