@@ -54,18 +54,8 @@ native_tests() {
 
 # Only system DLLs, so that the .exe runs on any Windows as it is.
 check_exe() {
-  local exe=$1 imports
-  file "$exe" | tee "$logs/exe.txt"
-  file "$exe" | grep -q 'PE32 executable (GUI) Intel 80386' || return 1
-  imports=$(i686-w64-mingw32-objdump -p "$exe" | awk '/DLL Name:/ {print toupper($3)}' | sort)
-  echo "imports:" $imports
-  for dll in $imports; do
-    case $dll in
-      KERNEL32.DLL | USER32.DLL | GDI32.DLL | ADVAPI32.DLL | MSVCRT.DLL | COMCTL32.DLL) ;;
-      *) echo "unexpected import: $dll" && return 1 ;;
-    esac
-  done
-  exe_size=$(stat -c %s "$exe")
+  tools/check-exe.sh "$1" | tee "$logs/exe.txt" || return 1
+  exe_size=$(stat -c %s "$1")
 }
 
 windows_build() {
