@@ -1,13 +1,28 @@
 # Windows: the program itself and, when testing, the programs that test it under Wine.
-set(FQ_PRODUCT_COMPILE_OPTIONS -Os -ffunction-sections -fdata-sections)
+# The same bytes from the same sources, wherever they lie and whenever built:
+# no source path in the code (-ffile-prefix-map), no link time in the header.
+set(FQ_PRODUCT_COMPILE_OPTIONS -Os -ffunction-sections -fdata-sections
+    -ffile-prefix-map=${CMAKE_SOURCE_DIR}/=)
 # Self-contained: no MinGW runtime DLLs beside the .exe, only system DLLs imported.
-set(FQ_PRODUCT_LINK_OPTIONS -static -static-libgcc -static-libstdc++ -s -Wl,--gc-sections)
+set(FQ_PRODUCT_LINK_OPTIONS -static -static-libgcc -static-libstdc++ -s -Wl,--gc-sections
+    -Wl,--no-insert-timestamp)
 
 target_link_libraries(fqsrv_units PUBLIC advapi32 user32 gdi32)
 target_compile_options(fqsrv_units PRIVATE ${FQ_PRODUCT_COMPILE_OPTIONS})
 
+# The version resource takes its numbers from project(... VERSION); parts left
+# out count as 0.
+foreach(part MAJOR MINOR PATCH)
+  set(FQ_VERSION_${part} "${PROJECT_VERSION_${part}}")
+  if(FQ_VERSION_${part} STREQUAL "")
+    set(FQ_VERSION_${part} 0)
+  endif()
+endforeach()
+configure_file(ui/version.h.in generated/version.h @ONLY)
+
 add_executable(FQSrvUninstall WIN32 app/WinMain.cpp app/TerminateHandler.cpp ui/FQSrvUninstall.rc)
 target_link_libraries(FQSrvUninstall PRIVATE fqsrv_units)
+target_include_directories(FQSrvUninstall PRIVATE ${CMAKE_CURRENT_BINARY_DIR}/generated)
 target_compile_options(FQSrvUninstall PRIVATE ${FQ_PRODUCT_COMPILE_OPTIONS})
 target_link_options(FQSrvUninstall PRIVATE ${FQ_PRODUCT_LINK_OPTIONS})
 

@@ -28,6 +28,9 @@ if [ "${1:-all}" = all ]; then
   packages="$packages g++ clang clang-format clang-tidy cppcheck shellcheck libclang-rt-14-dev
     libgtest-dev libgmock-dev python3 g++-mingw-w64-x86-64
     wine wine64 xvfb x11-apps xdotool"
+  # The NSIS setup of the installer tests; signing and checking signatures
+  # (tools/release.sh and its tests).
+  packages="$packages nsis osslsigncode openssl"
 fi
 
 missing=

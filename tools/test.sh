@@ -12,7 +12,10 @@
 #      32-bit x86 code, else in an emulated Debian machine whose kernel does
 #      (tools/guest/; its image is built once and cached), and then also,
 #      natively, on the same sources built for 64-bit Windows (preset
-#      "win64"), where Wine runs at full speed.
+#      "win64"), where Wine runs at full speed,
+#   6. the file we ship: the same bytes when built in another folder, and
+#      tools/release.sh, signing with a throwaway authority made here, the
+#      signed file then run under Wine as in step 5.
 # Prints each step's time and ends with one summary line; the exit status is
 # 0 only when all passed.
 set -uo pipefail
@@ -56,18 +59,8 @@ native_tests() {
 
 # Only system DLLs, so that the .exe runs on any Windows as it is.
 check_exe() {
-  local exe=$1 imports
-  file "$exe" | tee "$logs/exe.txt"
-  file "$exe" | grep -q 'PE32 executable (GUI) Intel 80386' || return 1
-  imports=$(i686-w64-mingw32-objdump -p "$exe" | awk '/DLL Name:/ {print toupper($3)}' | sort)
-  echo "imports:" $imports
-  for dll in $imports; do
-    case $dll in
-      KERNEL32.DLL | USER32.DLL | GDI32.DLL | ADVAPI32.DLL | MSVCRT.DLL | COMCTL32.DLL) ;;
-      *) echo "unexpected import: $dll" && return 1 ;;
-    esac
-  done
-  exe_size=$(stat -c %s "$exe")
+  tools/check-exe.sh "$1" | tee "$logs/exe.txt" || return 1
+  exe_size=$(stat -c %s "$1")
 }
 
 windows_build() {
@@ -117,6 +110,134 @@ wine_tests_in_guest() {
   wine_counts "win32-$prefix" $?
 }
 
+# The same bytes from another folder: this working tree copied elsewhere and
+# built there with the same preset gives the FQSrvUninstall.exe built above.
+reproducible_build() {
+  local copy status ours theirs
+  copy=$(mktemp -d "${TMPDIR:-/tmp}/fq-elsewhere.XXXXXX") || return 1
+  tar --exclude=./build --exclude=./dist --exclude=./.git -cf - . | tar -xf - -C "$copy" &&
+    (cd "$copy" && cmake --preset win32 >/dev/null &&
+      cmake --build --preset win32 --target FQSrvUninstall >/dev/null)
+  status=$?
+  ours=$(sha256sum build/win32/FQSrvUninstall.exe | cut -d' ' -f1)
+  theirs=$(sha256sum "$copy/build/win32/FQSrvUninstall.exe" 2>/dev/null | cut -d' ' -f1)
+  echo "$ours  build/win32/FQSrvUninstall.exe"
+  echo "${theirs:-(not built)}  $copy/build/win32/FQSrvUninstall.exe"
+  rm -rf "$copy"
+  [ "$status" -eq 0 ] && [ "$ours" = "$theirs" ]
+}
+
+# A throwaway authority in $1: ca.pem; the code-signing certificate
+# signer.pem with its key signer.key, encrypted with the first line of
+# password; and, to be refused, other.key and other-ca.pem.
+make_authority() {
+  local d=$1
+  openssl req -x509 -newkey rsa:2048 -nodes -keyout "$d/ca.key" -out "$d/ca.pem" -days 2 \
+    -subj "/CN=FQSrvUninstall test authority" &&
+    echo "throwaway words" >"$d/password" &&
+    openssl req -newkey rsa:2048 -keyout "$d/signer.key" -passout "file:$d/password" \
+      -out "$d/signer.csr" -subj "/CN=FQSrvUninstall test signer" &&
+    printf 'basicConstraints=CA:false\nkeyUsage=critical,digitalSignature\nextendedKeyUsage=codeSigning\n' \
+      >"$d/signer.ext" &&
+    openssl x509 -req -in "$d/signer.csr" -CA "$d/ca.pem" -CAkey "$d/ca.key" -set_serial 1 \
+      -days 2 -extfile "$d/signer.ext" -out "$d/signer.pem" &&
+    openssl req -x509 -newkey rsa:2048 -nodes -keyout "$d/other-ca.key" -out "$d/other-ca.pem" \
+      -days 2 -subj "/CN=another authority" &&
+    openssl genpkey -algorithm RSA -out "$d/other.key"
+}
+
+# release_refuses <dir> <message> <release.sh arguments...>: it fails, says
+# so, and leaves no folder behind, not even half a one.
+release_refuses() {
+  local d=$1 message=$2
+  shift 2
+  if tools/release.sh "$@" --dist "$d/refused" >"$d/refused.log" 2>&1; then
+    echo "release.sh did not refuse: $*"
+    return 1
+  fi
+  grep -qF "$message" "$d/refused.log" || { cat "$d/refused.log"; echo "not said: $message"; return 1; }
+  if [ -n "$(find "$d" -maxdepth 1 -name '*refused' -o -maxdepth 1 -name '.refused.*')" ]; then
+    echo "release.sh left a folder behind: $*"
+    return 1
+  fi
+  echo "refused: $message"
+}
+
+# The release checks, in a folder of the checkout, which the guest shares.
+release_checks_in() {
+  local d=$1 built=build/win32/FQSrvUninstall.exe signed tampered offset byte
+  make_authority "$d" 2>"$d/openssl.log" || { cat "$d/openssl.log"; return 1; }
+  echo "-- unsigned"
+  tools/release.sh --dist "$d/plain" | tee "$d/plain.log" | tail -n 5 &&
+    grep -q 'The file is not signed' "$d/plain.log" &&
+    (cd "$d/plain" && sha256sum -c SHA256SUMS) &&
+    cmp "$d/plain/FQSrvUninstall.exe" "$built" || return 1
+  echo "-- refused"
+  release_refuses "$d" "wrong password" --cert "$d/signer.pem" --key "$d/signer.key" \
+    --pass-file "$d/ca.pem" &&
+    release_refuses "$d" "cannot read $d/missing.key" --cert "$d/signer.pem" --key "$d/missing.key" &&
+    release_refuses "$d" "is not the key of the certificate" --cert "$d/signer.pem" \
+      --key "$d/other.key" &&
+    release_refuses "$d" "does not verify against $d/other-ca.pem" --cert "$d/signer.pem" \
+      --key "$d/signer.key" --pass-file "$d/password" --ca "$d/other-ca.pem" || return 1
+  echo "-- signed"
+  signed=$d/signed/FQSrvUninstall.exe
+  tools/release.sh --cert "$d/signer.pem" --key "$d/signer.key" --pass-file "$d/password" \
+    --ca "$d/ca.pem" --dist "$d/signed" | tee "$d/signed.log" | tail -n 6 &&
+    grep -q "unsigned: *$(sha256sum "$built" | cut -d' ' -f1) " "$d/signed.log" &&
+    (cd "$d/signed" && sha256sum -c SHA256SUMS) &&
+    osslsigncode verify -CAfile "$d/ca.pem" -in "$signed" >"$d/verify.log" 2>&1 &&
+    grep -E '^Signature verification: ok' "$d/verify.log" || { cat "$d/verify.log" 2>/dev/null; return 1; }
+  # Without its signature it is the unsigned file again, byte for byte.
+  osslsigncode remove-signature -in "$signed" -out "$d/unsigned.exe" >/dev/null &&
+    cmp "$d/unsigned.exe" "$built" && echo "signature removed: the unsigned file again" || return 1
+  # One byte changed in the middle, in the code that the signature covers.
+  tampered=$d/tampered.exe
+  cp "$signed" "$tampered"
+  offset=$(($(stat -c %s "$tampered") / 2))
+  byte=$(od -An -tu1 -j "$offset" -N 1 "$tampered" | tr -d ' ')
+  printf "\\$(printf %03o $(((byte + 1) % 256)))" | dd of="$tampered" bs=1 seek="$offset" conv=notrunc 2>/dev/null
+  if osslsigncode verify -CAfile "$d/ca.pem" -in "$tampered" >"$d/tampered.log" 2>&1 ||
+    ! grep -q 'message digest.*MISMATCH' "$d/tampered.log"; then
+    cat "$d/tampered.log"
+    echo "a file changed after signing was not refused for its digest"
+    return 1
+  fi
+  echo "one byte changed: $(grep -m1 'message digest.*MISMATCH' "$d/tampered.log" | tr -s ' ')"
+  echo "-- the signed file under Wine"
+  signed_runs_under_wine "$(realpath "$signed")"
+}
+
+# The signed file, not registered: exits 0 and shows nothing, as the unsigned
+# one does (the scenario test, on this file).
+signed_runs_under_wine() {
+  local dir run log=$logs/wine-signed.log
+  dir=$(realpath build/win32)
+  run=(tools/wine-run.sh "$dir/tests/wine/wine_scenario_tests.exe"
+    --gtest_filter=ProgramOnWine.NoServiceEndsAtOnceShowingNothing --program="$1"
+    --fixture="$dir/tests/wine/FQFixtureService.exe" --window="$dir/tests/bench/FQEmptyWindow.exe")
+  if tools/runs-i386.sh; then
+    "${run[@]}" >"$log" 2>&1
+  elif [ -n "${FQ_GUEST_IMAGE:-}" ]; then
+    tools/guest/run.sh --timeout 900 -- "${run[@]}" >"$log" 2>&1
+  else
+    echo "no guest image to run it in"
+    return 1
+  fi
+  local status=$?
+  grep -E '^\[ +(timing|FAILED|PASSED) ' "$log"
+  [ "$status" -eq 0 ] && grep -q '^\[  PASSED  \] 1 test' "$log" || { tail -n 40 "$log"; return 1; }
+}
+
+release_checks() {
+  local d status
+  d=$(mktemp -d "$PWD/build/release-test.XXXXXX") || return 1
+  release_checks_in "$d"
+  status=$?
+  rm -rf "$d"
+  return "$status"
+}
+
 native_count=0 native_failed=0 exe_size='?'
 step "prerequisites" prerequisites
 step "unit tests (stand-in)" native_tests
@@ -140,6 +261,10 @@ else
   where="in the qemu guest"
   wine_runs=(win32-win32 win32-win64 win64-win64)
 fi
+# The file we ship: the same bytes from another folder; tools/release.sh,
+# signing included, and the signed file under Wine.
+step "reproducible build (win32, in another folder)" reproducible_build
+step "release: unsigned, signed, refused; signed file under Wine" release_checks
 
 # What one run was, in words.
 run_name() {

@@ -80,19 +80,38 @@ class ProgramOnWine : public ::testing::Test {
   // Runs the program (by default the one built) in `directory` and watches it.
   Outcome RunProgram(std::string program = std::string(), const char *directory = nullptr) {
     if (program.empty()) program = winetest::WindowsPath(winetest::Arg("program"));
+    return Run(program.c_str(), nullptr, directory, false);
+  }
+
+  // Runs a command line that starts the program in turn, as an installer
+  // does, and watches the windows of every process.
+  Outcome RunCommand(std::string commandLine) {
+    return Run(nullptr, &commandLine[0], nullptr, true);
+  }
+
+  std::string Log() const { return winetest::ReadWholeFile(options_.logPath); }
+
+  std::string directory_;
+  winetest::FixtureOptions options_;
+
+ private:
+  Outcome Run(const char *program, char *commandLine, const char *directory, bool everyProcess) {
     Outcome outcome;
     STARTUPINFOA startup{};
     startup.cb = sizeof startup;
     PROCESS_INFORMATION process{};
     const auto started = winetest::NowMs();
-    // Detached from our console, as a GUI program started from the desktop
-    // has none: a console program it starts gets a console of its own.
-    if (!CreateProcessA(program.c_str(), nullptr, nullptr, nullptr, FALSE, DETACHED_PROCESS,
-                        nullptr, directory, &startup, &process)) {
-      ADD_FAILURE() << "cannot start " << program << ": " << GetLastError();
+    // The program detached from our console, as a GUI program started from
+    // the desktop has none: a console program it starts gets a console of its
+    // own. An installer's command line keeps ours.
+    const DWORD flags = program != nullptr ? DETACHED_PROCESS : 0;
+    if (!CreateProcessA(program, commandLine, nullptr, nullptr, FALSE, flags, nullptr, directory,
+                        &startup, &process)) {
+      ADD_FAILURE() << "cannot start " << (program ? program : commandLine) << ": "
+                    << GetLastError();
       return outcome;
     }
-    winetest::Watcher watcher(process.dwProcessId);
+    winetest::Watcher watcher(everyProcess ? 0 : process.dwProcessId);
     outcome.finished = WaitForSingleObject(process.hProcess, kProgramTimeoutMs) == WAIT_OBJECT_0;
     outcome.elapsedMs = winetest::NowMs() - started;
     outcome.seen = watcher.Stop();
@@ -106,11 +125,6 @@ class ProgramOnWine : public ::testing::Test {
     outcome.progressGoneAfterwards = !outcome.seen.progress || !IsWindow(outcome.seen.progress);
     return outcome;
   }
-
-  std::string Log() const { return winetest::ReadWholeFile(options_.logPath); }
-
-  std::string directory_;
-  winetest::FixtureOptions options_;
 };
 
 TEST_F(ProgramOnWine, NoServiceEndsAtOnceShowingNothing) {
@@ -266,5 +280,76 @@ TEST_F(ProgramOnWine, DecoysBesideTheProgramAndInItsDirectoryNeverRun) {
   EXPECT_NE(Log().find("STOP\r\n"), std::string::npos) << "the real NET stopped it";
   EXPECT_TRUE(winetest::WaitUntilGone(kName, 5000));
 }
+
+// The calls the README gives installers ("From an installer"): an NSIS
+// uninstaller with ExecWait (tests/wine/installer/remove-fq.nsi) and a batch
+// file with start /wait (remove-fq.cmd). Each hands the program's exit code on
+// as its own.
+enum class Caller { kNsisUninstaller, kBatchFile };
+
+class CalledByAnInstaller : public ProgramOnWine, public ::testing::WithParamInterface<Caller> {
+ protected:
+  void SetUp() override {
+    ProgramOnWine::SetUp();
+    if (HasFatalFailure()) return;
+    if (GetParam() == Caller::kNsisUninstaller) {
+      const std::string setup = winetest::Arg("nsis-setup");
+      if (setup.empty()) GTEST_SKIP() << "no --nsis-setup=<setup.exe>: built without makensis";
+      // Installed first, as a product is; its uninstaller then runs in place.
+      const Outcome installed =
+          RunCommand("\"" + winetest::WindowsPath(setup) + "\" /D=" + directory_);
+      ASSERT_TRUE(installed.finished && installed.exitCode == 0) << installed.exitCode;
+      command_ = "\"" + directory_ + "\\uninstall.exe\" _?=" + directory_;
+    } else {
+      ASSERT_FALSE(winetest::Arg("batch").empty()) << "run with --batch=<remove-fq.cmd>";
+      // The batch file finds the program beside itself.
+      const std::string program = directory_ + "\\FQSrvUninstall.exe";
+      const std::string batch = directory_ + "\\remove-fq.cmd";
+      ASSERT_TRUE(CopyFileA(winetest::WindowsPath(winetest::Arg("program")).c_str(),
+                            program.c_str(), FALSE));
+      ASSERT_TRUE(
+          CopyFileA(winetest::WindowsPath(winetest::Arg("batch")).c_str(), batch.c_str(), FALSE));
+      command_ = "cmd.exe /c \"" + batch + "\"";
+    }
+  }
+
+  // The batch file writes the code down as it read it; the uninstaller writes nothing.
+  void ExpectWrittenDown(DWORD code) const {
+    if (GetParam() != Caller::kBatchFile) return;
+    EXPECT_EQ(winetest::ReadWholeFile(directory_ + "\\install.log"),
+              "FQSrvUninstall.exe exit code " + std::to_string(code) + "\r\n");
+  }
+
+  std::string command_;
+};
+
+TEST_P(CalledByAnInstaller, GetsZeroOnceTheRunningServiceIsGone) {
+  RegisterFixture(true);
+  const Outcome run = RunCommand(command_);
+  ASSERT_TRUE(run.finished);
+  EXPECT_EQ(run.exitCode, 0u);
+  EXPECT_TRUE(run.seen.progressVisible) << "the program ran";
+  EXPECT_TRUE(run.seen.boxes.empty());
+  EXPECT_TRUE(winetest::WaitUntilGone(kName, 5000));
+  ExpectWrittenDown(0);
+}
+
+TEST_P(CalledByAnInstaller, GetsOneWhenTheDeletionFails) {
+  ASSERT_TRUE(winetest::RegisterInRegistryOnly(kName, "C:\\nowhere\\fq.exe"));
+  const Outcome run = RunCommand(command_);
+  ASSERT_TRUE(run.finished) << "the box was not found or not closed";
+  EXPECT_EQ(run.exitCode, 1u);
+  ASSERT_EQ(run.seen.boxes.size(), 1u);
+  EXPECT_EQ(run.seen.boxes[0].title, "Error");
+  EXPECT_EQ(run.seen.boxes[0].text, "Access denied ...");
+  ExpectWrittenDown(1);
+}
+
+INSTANTIATE_TEST_SUITE_P(Installers, CalledByAnInstaller,
+                         ::testing::Values(Caller::kNsisUninstaller, Caller::kBatchFile),
+                         [](const ::testing::TestParamInfo<Caller> &caller) {
+                           return caller.param == Caller::kNsisUninstaller ? "NsisUninstaller"
+                                                                           : "BatchFile";
+                         });
 
 }  // namespace

@@ -43,7 +43,7 @@ BOOL CALLBACK AddIfOwned(HWND window, LPARAM data) {
   auto *found = reinterpret_cast<TopLevel *>(data);
   DWORD owner = 0;
   GetWindowThreadProcessId(window, &owner);
-  if (owner == found->processId) found->windows.push_back(window);
+  if (found->processId == 0 || owner == found->processId) found->windows.push_back(window);
   return TRUE;
 }
 

@@ -27,6 +27,8 @@ struct Sightings {
 
 class Watcher {
  public:
+  // Process id 0 watches the windows of every process: the program's own,
+  // when another program (an installer) starts it.
   explicit Watcher(DWORD processId);
   ~Watcher();
   Watcher(const Watcher &) = delete;
