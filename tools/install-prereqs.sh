@@ -23,9 +23,10 @@ else
   packages="$packages $guest"
 fi
 if [ "${1:-all}" = all ]; then
-  # The stand-in's tests, the analysis tools, and the 64-bit Wine that runs
-  # the same tests, and the benchmark, at this machine's own speed.
-  packages="$packages g++ clang clang-format clang-tidy cppcheck shellcheck libclang-rt-14-dev
+  # The stand-in's tests, the analysis tools (git lists the scripts to check),
+  # and the 64-bit Wine that runs the same tests, and the benchmark, at this
+  # machine's own speed.
+  packages="$packages g++ clang clang-format clang-tidy cppcheck shellcheck git libclang-rt-14-dev
     libgtest-dev libgmock-dev python3 g++-mingw-w64-x86-64
     wine wine64 xvfb x11-apps xdotool"
   # The NSIS setup of the installer tests; signing and checking signatures
