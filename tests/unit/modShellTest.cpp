@@ -16,8 +16,20 @@ class ShellTest : public StandinTest {
     child.exitCode = code;
     return child;
   }
-  // Every byte of the record, padding included: zeroed whole, then the show
-  // flag and the null device as the three standard handles.
+  // The record as the runner fills it: zeroed whole, padding included, then
+  // these flags.
+  static void Zeroed(STARTUPINFOA &record, DWORD flags) {
+    std::memset(&record, 0, sizeof record);
+    record.cb = sizeof record;
+    record.dwFlags = flags;
+  }
+  // Every byte the child got.
+  static void ExpectBytes(const STARTUPINFOA &expected, const standin::StartedChild &child) {
+    ASSERT_EQ(sizeof expected, child.startupBytes.size());
+    // NOLINTNEXTLINE(bugprone-suspicious-memory-comparison)
+    EXPECT_EQ(0, std::memcmp(&expected, child.startupBytes.data(), sizeof expected));
+  }
+  // The show flag, and the null device as the three standard handles.
   static void ExpectStartup(DWORD showFlags, const standin::StartedChild &child) {
     const HANDLE nullDevice = child.startup.hStdInput;
     const standin::OpenedFile *file = machine().file(nullDevice);
@@ -26,13 +38,9 @@ class ShellTest : public StandinTest {
     EXPECT_EQ(GENERIC_READ | GENERIC_WRITE, file->access);
     EXPECT_TRUE(file->inheritable);
     STARTUPINFOA expected;
-    std::memset(&expected, 0, sizeof expected);
-    expected.cb = sizeof expected;
-    expected.dwFlags = showFlags | STARTF_USESTDHANDLES;
+    Zeroed(expected, showFlags | STARTF_USESTDHANDLES);
     expected.hStdInput = expected.hStdOutput = expected.hStdError = nullDevice;
-    ASSERT_EQ(sizeof expected, child.startupBytes.size());
-    // NOLINTNEXTLINE(bugprone-suspicious-memory-comparison)
-    EXPECT_EQ(0, std::memcmp(&expected, child.startupBytes.data(), sizeof expected));
+    ExpectBytes(expected, child);
   }
 };
 
@@ -107,12 +115,8 @@ TEST_F(ShellTest, WithoutTheNullDeviceTheChildStartsAsBefore) {
   EXPECT_EQ(0, RunAndWait(L"CMD.EXE /C NET STOP FQ", 2));
   ASSERT_EQ(1u, machine().children().size());
   STARTUPINFOA expected;
-  std::memset(&expected, 0, sizeof expected);
-  expected.cb = sizeof expected;
-  expected.dwFlags = STARTF_USESHOWWINDOW;
-  // NOLINTNEXTLINE(bugprone-suspicious-memory-comparison)
-  EXPECT_EQ(0,
-            std::memcmp(&expected, machine().children()[0].startupBytes.data(), sizeof expected));
+  Zeroed(expected, STARTF_USESHOWWINDOW);
+  ExpectBytes(expected, machine().children()[0]);
   EXPECT_EQ(2, machine().countCalls("CloseHandle")) << "no invalid handle is closed";
   EXPECT_TRUE(machine().openHandles().empty());
 }
