@@ -145,7 +145,10 @@ bool RemoveService(const std::wstring &name) {
   // Neither handle is tested: a null one makes DeleteService fail.
   SC_HANDLE manager = OpenSCManagerA(nullptr, nullptr, kRemoveManagerAccess);
   SC_HANDLE service = OpenServiceA(manager, ansi::FromText(name).c_str(), kRemoveServiceAccess);
-  const bool removed = DeleteService(service) != FALSE;
+  // A service already marked for deletion (still running when an earlier run
+  // deleted it) goes when it stops: the manager accepted its deletion then.
+  const bool removed =
+      DeleteService(service) != FALSE || GetLastError() == ERROR_SERVICE_MARKED_FOR_DELETE;
   CloseServiceHandle(service);
   CloseServiceHandle(manager);
   return removed;

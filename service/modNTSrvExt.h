@@ -15,7 +15,8 @@ bool QueryServiceInfo(const std::wstring &name, std::int32_t &stateCode, std::in
 // True when the service's registry key holds a non-empty "ImagePath" value.
 bool ServiceExists(const std::wstring &name);
 
-// True when the service control manager accepted the deletion.
+// True when the service control manager accepted the deletion, now or, for a
+// service marked for deletion, before.
 bool RemoveService(const std::wstring &name);
 
 }  // namespace modNTSrvExt

@@ -220,6 +220,15 @@ TEST_F(ServiceTest, RemoveService_DeletesOnceWithFullAccess) {
   EXPECT_TRUE(machine().openHandles().empty());
 }
 
+TEST_F(ServiceTest, RemoveService_AlreadyMarkedForDeletionWasAccepted) {
+  standin::Service marked;
+  marked.currentState = SERVICE_RUNNING;
+  marked.deleteError = ERROR_SERVICE_MARKED_FOR_DELETE;
+  machine().addService("FQ", marked);
+  EXPECT_TRUE(RemoveService(L"FQ"));
+  EXPECT_TRUE(machine().openHandles().empty());
+}
+
 TEST_F(ServiceTest, RemoveService_RefusedOrUnreachableIsFalse) {
   standin::Service refused;
   refused.deleteError = ERROR_ACCESS_DENIED;
