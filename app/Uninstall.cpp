@@ -19,6 +19,19 @@ constexpr std::int32_t kStoppedStateCode = 1;
 const char kErrorText[] = "Access denied ...";
 const char kErrorTitle[] = "Error";
 
+// Whether anyone sees what this process shows. A process of the services'
+// session (an installer's action run as LocalSystem, a deployment agent) has
+// a window station that nobody sees, where a message box would wait for ever
+// for an answer. When we cannot tell, we take it that someone sees.
+bool SomeoneSeesUs() {
+  USEROBJECTFLAGS flags{};
+  if (!GetUserObjectInformationA(GetProcessWindowStation(), UOI_FLAGS, &flags, sizeof flags,
+                                 nullptr)) {
+    return true;
+  }
+  return (flags.dwFlags & WSF_VISIBLE) != 0;
+}
+
 }  // namespace
 
 int Main() {
@@ -42,8 +55,13 @@ int Main() {
       Sleep(kPauseMs);
     }
     Sleep(kPauseMs);
-    if (!modNTSrvExt::RemoveService(kServiceName)) {
-      MessageBoxA(frmFQSrvUninstall::Handle(), kErrorText, kErrorTitle, MB_OK | MB_ICONSTOP);
+    // A removal that failed because the service went meanwhile (it was
+    // marked for deletion and has stopped) is no failure: it is gone.
+    if (!modNTSrvExt::RemoveService(kServiceName) && modNTSrvExt::ServiceExists(kServiceName)) {
+      // The exit status tells the installer; nobody could close the box.
+      if (SomeoneSeesUs()) {
+        MessageBoxA(frmFQSrvUninstall::Handle(), kErrorText, kErrorTitle, MB_OK | MB_ICONSTOP);
+      }
       exitStatus = kExitRemovalFailed;
     }
   }

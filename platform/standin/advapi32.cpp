@@ -232,9 +232,7 @@ BOOL WINAPI DeleteService(SC_HANDLE handle) {
     if (service->deleteError != ERROR_SUCCESS) {
       S().lastError = service->deleteError;
     } else {
-      const std::string name = S().openServices[handle];
-      S().keys.erase(kServicesKey + name);
-      S().services.erase(name);
+      machine().dropService(S().openServices[handle]);
       ok = TRUE;
     }
   }
@@ -247,4 +245,9 @@ BOOL WINAPI CloseServiceHandle(SC_HANDLE handle) {
   if (!known) S().lastError = ERROR_INVALID_HANDLE;
   Log("CloseServiceHandle(" + handleName(handle) + ") -> " + std::to_string(known ? 1 : 0));
   return known ? TRUE : FALSE;
+}
+
+void standin::Machine::dropService(const std::string &name) {
+  state().keys.erase(kServicesKey + name);
+  state().services.erase(name);
 }

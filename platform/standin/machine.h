@@ -136,6 +136,11 @@ class Machine {
   void setSystemDirectory(const std::string &path);
   void queueMessage(HWND window, UINT message, WPARAM wParam = 0, LPARAM lParam = 0);
   void setMessageBoxHook(std::function<void(const MessageBoxShown &)> hook);
+  // 0: the process runs where nobody sees it (a service's window station).
+  void setWindowStationFlags(DWORD flags);
+  // The service manager forgets a service, and its registry key goes: what it
+  // does with a service marked for deletion once it has stopped.
+  void dropService(const std::string &name);
 
   // ---- inspect ----
   // Every stand-in call in order, as "Function(args) -> result" strings; see
@@ -145,7 +150,7 @@ class Machine {
   int countCalls(const std::string &function) const;
   std::vector<DWORD> sleeps() const;
   std::vector<StartedChild> children() const;
-  std::vector<HANDLE> openHandles() const;  // handles opened and not closed yet (all kinds)
+  std::vector<HANDLE> openHandles() const;      // handles opened and not closed yet (all kinds)
   const OpenedFile *file(HANDLE handle) const;  // a file ever opened, closed or not
   bool serviceExists(const std::string &name) const;
   const Service *service(const std::string &name) const;

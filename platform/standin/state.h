@@ -47,6 +47,7 @@ struct Machine::State {
   int messageFontHeight = 13;  // pixels per line of the message font
   int screenWidth = 1024;
   int screenHeight = 768;
+  DWORD windowStationFlags = WSF_VISIBLE;  // UOI_FLAGS of the process's window station
 
   // everything else
   UINT codePage = 1252;

@@ -453,6 +453,32 @@ int WINAPI MessageBoxA(HWND owner, LPCSTR text, LPCSTR caption, UINT type) {
   return answer;
 }
 
+HWINSTA WINAPI GetProcessWindowStation() {
+  HWINSTA station = static_cast<HWINSTA>(SystemObject(0x300));
+  Log("GetProcessWindowStation() -> " + handleName(station));
+  return station;
+}
+
+BOOL WINAPI GetUserObjectInformationA(HANDLE object, int index, LPVOID info, DWORD length,
+                                      LPDWORD lengthNeeded) {
+  BOOL ok = FALSE;
+  if (!InjectedFault("GetUserObjectInformationA")) {
+    if (object != SystemObject(0x300) || index != UOI_FLAGS) {
+      Fail(ERROR_INVALID_HANDLE);
+    } else if (info == nullptr || length < sizeof(USEROBJECTFLAGS)) {
+      Fail(ERROR_INSUFFICIENT_BUFFER);
+    } else {
+      USEROBJECTFLAGS flags{};
+      flags.dwFlags = S().windowStationFlags;
+      std::memcpy(info, &flags, sizeof flags);
+      ok = TRUE;
+    }
+    if (lengthNeeded != nullptr) *lengthNeeded = sizeof(USEROBJECTFLAGS);
+  }
+  Log("GetUserObjectInformationA(" + handleName(object) + ", " + Num(index) + ") -> " + Num(ok));
+  return ok;
+}
+
 // ---- icons, cursors, metrics ----------------------------------------------
 
 HICON WINAPI LoadIconA(HINSTANCE instance, LPCSTR name) {
@@ -652,6 +678,8 @@ void Machine::setMessageFontHeight(int pixels) { state().messageFontHeight = pix
 void Machine::queueMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
   state().queue.push_back(MSG{window, message, wParam, lParam, 0, POINT{0, 0}});
 }
+
+void Machine::setWindowStationFlags(DWORD flags) { state().windowStationFlags = flags; }
 
 void Machine::setMessageBoxHook(std::function<void(const MessageBoxShown &)> hook) {
   state().boxHook = std::move(hook);

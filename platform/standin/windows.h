@@ -53,6 +53,7 @@ struct HFONT__;
 struct HDC__;
 struct HBRUSH__;
 struct HMENU__;
+struct HWINSTA__;
 // NOLINTEND(bugprone-reserved-identifier)
 using HKEY = HKEY__ *;
 using PHKEY = HKEY *;
@@ -67,6 +68,7 @@ using HDC = HDC__ *;
 using HGDIOBJ = void *;  // as in <windows.h>: any GDI object converts to it
 using HBRUSH = HBRUSH__ *;
 using HMENU = HMENU__ *;
+using HWINSTA = HWINSTA__ *;
 
 #define HKEY_LOCAL_MACHINE (reinterpret_cast<HKEY>(static_cast<std::uintptr_t>(0x80000002u)))
 
@@ -413,6 +415,18 @@ BOOL WINAPI PeekMessageA(LPMSG msg, HWND window, UINT filterMin, UINT filterMax,
 BOOL WINAPI TranslateMessage(const MSG *msg);
 LRESULT WINAPI DispatchMessageA(const MSG *msg);
 int WINAPI MessageBoxA(HWND owner, LPCSTR text, LPCSTR caption, UINT type);
+
+// The process's window station: whether anyone sees it.
+#define UOI_FLAGS 1
+#define WSF_VISIBLE 0x0001
+struct USEROBJECTFLAGS {
+  BOOL fInherit;
+  BOOL fReserved;
+  DWORD dwFlags;
+};
+HWINSTA WINAPI GetProcessWindowStation();
+BOOL WINAPI GetUserObjectInformationA(HANDLE object, int index, LPVOID info, DWORD length,
+                                      LPDWORD lengthNeeded);
 HICON WINAPI LoadIconA(HINSTANCE instance, LPCSTR name);
 HANDLE WINAPI LoadImageA(HINSTANCE instance, LPCSTR name, UINT type, int cx, int cy, UINT flags);
 HCURSOR WINAPI LoadCursorA(HINSTANCE instance, LPCSTR name);

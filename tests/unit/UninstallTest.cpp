@@ -173,6 +173,38 @@ TEST_F(UninstallTest, RegisteredOnlyInTheRegistry_ReportsTheFailedRemoval) {
   EXPECT_FALSE(StopWasRun()) << "the query failed";
 }
 
+TEST_F(UninstallTest, FailedRemoval_BoxOnlyWhereSomeoneSeesIt_ExitOneAlways) {
+  struct Case {
+    const char *where;
+    DWORD stationFlags;
+    bool questionFails;
+    std::size_t boxes;
+  };
+  const Case cases[] = {{"a visible window station", WSF_VISIBLE, false, 1},
+                        {"a window station nobody sees", 0, false, 0},
+                        {"a window station that cannot be asked", 0, true, 1}};
+  for (const Case &c : cases) {
+    machine().reset();
+    machine().setStringValue(ServiceKey("FQ"), "ImagePath", REG_EXPAND_SZ, "C:\\FQ\\fq.exe");
+    machine().setWindowStationFlags(c.stationFlags);
+    if (c.questionFails) machine().failCall("GetUserObjectInformationA", {1, ERROR_ACCESS_DENIED});
+    EXPECT_EQ(Uninstall::kExitRemovalFailed, Uninstall::Main()) << c.where;
+    EXPECT_EQ(c.boxes, machine().messageBoxes().size()) << c.where;
+  }
+}
+
+TEST_F(UninstallTest, GoneBeforeItsDeletion_IsNoFailure) {
+  // Marked for deletion before the run: once stopped, the manager drops it,
+  // key and all, and the deletion finds nothing to delete.
+  InstallService("FQ", SERVICE_RUNNING);
+  standin::ChildBehaviour stopsAndGoes;
+  stopsAndGoes.onRun = [] { machine().dropService("FQ"); };
+  machine().setChild(kStop, stopsAndGoes);
+  EXPECT_EQ(Uninstall::kExitRemoved, Uninstall::Main());
+  EXPECT_EQ(1, CountContaining("DeleteService(null) -> 0"));
+  EXPECT_TRUE(machine().messageBoxes().empty());
+}
+
 TEST_F(UninstallTest, WindowThatCannotBeCreated_RemovalGoesAheadWithAnUnownedBox) {
   standin::Service refused;
   refused.deleteError = ERROR_ACCESS_DENIED;
