@@ -13,6 +13,8 @@
 namespace {
 
 const char kName[] = "FQ";
+// A second instance of our fixture service, which starts the program itself.
+const char kLauncher[] = "FQLauncher";
 constexpr DWORD kProgramTimeoutMs = 60000;
 
 struct Outcome {
@@ -66,6 +68,7 @@ class ProgramOnWine : public ::testing::Test {
     options_.logPath = directory_ + "\\fq.log";
   }
   void TearDown() override {
+    winetest::RemoveWhateverIsLeft(kLauncher);  // and with it the program, if it still runs
     winetest::RemoveWhateverIsLeft(kName);
     winetest::RemoveDirectoryTree(directory_);
   }
@@ -87,6 +90,28 @@ class ProgramOnWine : public ::testing::Test {
   // does, and watches the windows of every process.
   Outcome RunCommand(std::string commandLine) {
     return Run(nullptr, &commandLine[0], nullptr, true);
+  }
+
+  // Runs the program as an installer's action running as LocalSystem, or a
+  // deployment agent, does: started by a service, in the services' window
+  // station, where nobody sees a window. Nothing watches it there; the
+  // launching service notes the exit code and the time.
+  Outcome RunFromAService() {
+    Outcome outcome;
+    winetest::FixtureOptions launcher;
+    launcher.runProgram = winetest::WindowsPath(winetest::Arg("program"));
+    launcher.resultPath = directory_ + "\\launched.txt";
+    EXPECT_TRUE(winetest::RegisterService(kLauncher, winetest::FixtureCommandLine(launcher)));
+    EXPECT_TRUE(winetest::StartAndWait(kLauncher));
+    const auto deadline = winetest::NowMs() + kProgramTimeoutMs;
+    while (!winetest::FileExists(launcher.resultPath) && winetest::NowMs() < deadline) Sleep(50);
+    unsigned long exitCode = 0;
+    unsigned long long elapsedMs = 0;
+    outcome.finished = std::sscanf(winetest::ReadWholeFile(launcher.resultPath).c_str(), "%lu %llu",
+                                   &exitCode, &elapsedMs) == 2;
+    outcome.exitCode = exitCode;
+    outcome.elapsedMs = elapsedMs;
+    return outcome;
   }
 
   std::string Log() const { return winetest::ReadWholeFile(options_.logPath); }
@@ -217,7 +242,7 @@ TEST_F(ProgramOnWine, SlowToStopServiceShowsTheWindowAndIsStillRemoved) {
               static_cast<unsigned long long>(run.elapsedMs));
 }
 
-TEST_F(ProgramOnWine, ServiceIgnoringTheStopDoesNotHoldTheProgram) {
+TEST_F(ProgramOnWine, ServiceIgnoringTheStopDoesNotHoldTheProgram_NorFailsItsSecondRun) {
   options_.ignoreStop = true;
   RegisterFixture(true);
   const Outcome run = RunProgram();
@@ -225,6 +250,43 @@ TEST_F(ProgramOnWine, ServiceIgnoringTheStopDoesNotHoldTheProgram) {
   EXPECT_EQ(run.exitCode, 0u) << "the manager accepts the deletion of a running service";
   EXPECT_NE(Log().find("STOP\r\n"), std::string::npos);
   EXPECT_TRUE(run.seen.boxes.empty());
+  EXPECT_EQ(winetest::CurrentState(kName), DWORD{SERVICE_RUNNING}) << "still there, marked";
+  // The uninstaller run again. Windows keeps FQ running and marked, and its
+  // deletion fails as already done; Wine drops a marked service that is sent
+  // a stop, and the deletion finds nothing. Either way FQ is taken care of.
+  const Outcome again = RunProgram();
+  ASSERT_TRUE(again.finished);
+  EXPECT_EQ(again.exitCode, 0u);
+  EXPECT_TRUE(again.seen.boxes.empty());
+}
+
+TEST_F(ProgramOnWine, RunningServiceMarkedForDeletionBeforehandIsGoneWithoutABox) {
+  RegisterFixture(true);
+  ASSERT_TRUE(winetest::MarkForDeletion(kName));
+  const Outcome run = RunProgram();
+  ASSERT_TRUE(run.finished);
+  EXPECT_EQ(run.exitCode, 0u) << "stopped, it went: nothing was left to delete";
+  EXPECT_TRUE(run.seen.boxes.empty());
+  EXPECT_NE(Log().find("STOP\r\n"), std::string::npos);
+  EXPECT_TRUE(winetest::WaitUntilGone(kName, 5000));
+}
+
+TEST_F(ProgramOnWine, ServiceMarkedForDeletionAndHeldOpenElsewhereIsNoFailure) {
+  // A marked service stays until the last handle to it is closed: another
+  // program (the services console, say) holds one here.
+  RegisterFixture(false);
+  SC_HANDLE manager = OpenSCManagerA(nullptr, nullptr, SC_MANAGER_CONNECT);
+  SC_HANDLE held = OpenServiceA(manager, kName, SERVICE_QUERY_STATUS);
+  ASSERT_NE(held, nullptr);
+  ASSERT_TRUE(winetest::MarkForDeletion(kName));
+  const Outcome run = RunProgram();
+  EXPECT_EQ(winetest::CurrentState(kName), DWORD{SERVICE_STOPPED}) << "still there, marked";
+  CloseServiceHandle(held);
+  CloseServiceHandle(manager);
+  ASSERT_TRUE(run.finished);
+  EXPECT_EQ(run.exitCode, 0u) << "its deletion was accepted before";
+  EXPECT_TRUE(run.seen.boxes.empty());
+  EXPECT_TRUE(winetest::WaitUntilGone(kName, 5000));
 }
 
 TEST_F(ProgramOnWine, NetThatAsks_ReadsNoAnswerAndTheRemovalGoesOn) {
@@ -257,6 +319,24 @@ TEST_F(ProgramOnWine, RegistryOnlyServiceGetsOneErrorBoxWhileTheWindowIsUp) {
   EXPECT_TRUE(box.progressVisible) << "the box shows while the window is up";
   EXPECT_TRUE(box.ownedByProgress);
   EXPECT_TRUE(run.progressGoneAfterwards);
+}
+
+TEST_F(ProgramOnWine, StartedByAServiceWhereNobodySees_FailedDeletionEndsWithOneAndNoBox) {
+  ASSERT_TRUE(winetest::RegisterInRegistryOnly(kName, "C:\\nowhere\\fq.exe"));
+  const Outcome run = RunFromAService();
+  ASSERT_TRUE(run.finished) << "a box that nobody can see holds the program for ever";
+  EXPECT_EQ(run.exitCode, 1u);
+  std::printf("[ timing   ] failed deletion, started by a service: %llu ms\n",
+              static_cast<unsigned long long>(run.elapsedMs));
+}
+
+TEST_F(ProgramOnWine, StartedByAServiceWhereNobodySees_RunningServiceIsRemoved) {
+  RegisterFixture(true);
+  const Outcome run = RunFromAService();
+  ASSERT_TRUE(run.finished);
+  EXPECT_EQ(run.exitCode, 0u);
+  EXPECT_NE(Log().find("STOP\r\n"), std::string::npos);
+  EXPECT_TRUE(winetest::WaitUntilGone(kName, 5000));
 }
 
 TEST_F(ProgramOnWine, DecoysBesideTheProgramAndInItsDirectoryNeverRun) {

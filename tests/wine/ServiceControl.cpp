@@ -44,6 +44,8 @@ std::string FixtureCommandLine(const FixtureOptions &options) {
   if (options.stopPendingMs) line += " --stop-pending " + std::to_string(options.stopPendingMs);
   if (options.ignoreStop) line += " --ignore-stop";
   if (options.pausable) line += " --pausable";
+  if (!options.runProgram.empty()) line += " --run \"" + options.runProgram + "\"";
+  if (!options.resultPath.empty()) line += " --result \"" + options.resultPath + "\"";
   return line;
 }
 
@@ -104,6 +106,11 @@ bool WaitUntilGone(const std::string &name, DWORD timeoutMs) {
   }
 }
 
+bool MarkForDeletion(const std::string &name) {
+  OpenedService service(name, DELETE);
+  return service.get() && DeleteService(service.get());
+}
+
 void RemoveWhateverIsLeft(const std::string &name) {
   if (CurrentState(name) != 0 && CurrentState(name) != SERVICE_STOPPED) {
     const DWORD pid = ServiceProcessId(name);
@@ -119,10 +126,7 @@ void RemoveWhateverIsLeft(const std::string &name) {
       }
     }
   }
-  {
-    OpenedService service(name, DELETE);
-    if (service.get()) DeleteService(service.get());
-  }
+  MarkForDeletion(name);
   WaitUntilGone(name, 5000);
   RegDeleteTreeA(HKEY_LOCAL_MACHINE, ServiceKeyPath(name).c_str());
 }

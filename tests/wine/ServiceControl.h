@@ -14,6 +14,8 @@ struct FixtureOptions {
   DWORD stopPendingMs = 0;
   bool ignoreStop = false;
   bool pausable = false;
+  std::string runProgram;  // started once the service runs; see the fixture
+  std::string resultPath;
 };
 
 // The fixture's command line: its quoted path (from the test's "--fixture"
@@ -37,6 +39,9 @@ DWORD CurrentState(const std::string &name);
 DWORD ServiceProcessId(const std::string &name);
 
 bool WaitForState(const std::string &name, DWORD state, DWORD timeoutMs);
+
+// Deletes the service; the manager marks it for deletion while it runs.
+bool MarkForDeletion(const std::string &name);
 
 // Waits until the service manager no longer knows the service.
 bool WaitUntilGone(const std::string &name, DWORD timeoutMs);
