@@ -63,9 +63,26 @@ check_exe() {
   exe_size=$(stat -c %s "$1")
 }
 
+# check-exe.sh itself: a program that imports a DLL that is not a KnownDLL
+# (VERSION.dll), which Windows would look for beside the program first, is
+# refused in one line that names it.
+check_exe_refuses_other_dlls() {
+  local d status
+  d=$(mktemp -d "${TMPDIR:-/tmp}/fq-check-exe.XXXXXX") || return 1
+  printf '#include <windows.h>\nint WINAPI WinMain(HINSTANCE a, HINSTANCE b, LPSTR c, int d) {\n%s\n}\n' \
+    '  return (int)GetFileVersionInfoSizeA("x", 0);' >"$d/imports-version.c"
+  i686-w64-mingw32-gcc -mwindows -o "$d/imports-version.exe" "$d/imports-version.c" -lversion &&
+    ! tools/check-exe.sh "$d/imports-version.exe" >/dev/null 2>"$d/refused.txt" &&
+    [ "$(wc -l <"$d/refused.txt")" -eq 1 ] && grep -q 'imports VERSION.DLL, not one of the KnownDLLs' "$d/refused.txt"
+  status=$?
+  echo "check-exe.sh on a program importing VERSION.dll: $(cat "$d/refused.txt" 2>/dev/null)"
+  rm -rf "$d"
+  return "$status"
+}
+
 windows_build() {
   cmake --preset win32 >/dev/null && cmake --build --preset win32 &&
-    check_exe build/win32/FQSrvUninstall.exe
+    check_exe build/win32/FQSrvUninstall.exe && check_exe_refuses_other_dlls
 }
 
 # wine_counts <run> <status>: test cases passed and failed in the Wine log of
