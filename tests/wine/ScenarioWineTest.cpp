@@ -361,6 +361,64 @@ TEST_F(ProgramOnWine, DecoysBesideTheProgramAndInItsDirectoryNeverRun) {
   EXPECT_TRUE(winetest::WaitUntilGone(kName, 5000));
 }
 
+// DLLs of ours that note their own load (FQPlantedDll), planted under the
+// names of DLLs that Windows loads late on a program's behalf and takes from
+// beside the program, or from the current directory, when someone put them
+// there. Wine prefers its own built-in copies unless the run's environment says
+// native first, as Windows has it for every DLL that is not a KnownDLL: this
+// test runs alone with WINEDLLOVERRIDES for these names (CMakeLists.txt).
+const char *const kPlantedDlls[] = {"uxtheme.dll"};
+
+TEST_F(ProgramOnWine, PlantedDllsBesideTheProgramAndInItsCurrentDirectoryNeverLoad) {
+  const std::string planted = winetest::WindowsPath(winetest::Arg("planted-dll"));
+  ASSERT_FALSE(winetest::Arg("planted-dll").empty()) << "run with --planted-dll=<FQPlantedDll.dll>";
+  char overrides[256] = {0};
+  GetEnvironmentVariableA("WINEDLLOVERRIDES", overrides, sizeof overrides);
+  ASSERT_NE(std::string(overrides).find("uxtheme"), std::string::npos)
+      << "run with WINEDLLOVERRIDES=uxtheme=n,b, or Wine loads its own";
+  const std::string folder = directory_ + "\\program";
+  const std::string current = directory_ + "\\current";
+  const std::string program = folder + "\\FQSrvUninstall.exe";
+  ASSERT_TRUE(CreateDirectoryA(folder.c_str(), nullptr) &&
+              CreateDirectoryA(current.c_str(), nullptr));
+  ASSERT_TRUE(
+      CopyFileA(winetest::WindowsPath(winetest::Arg("program")).c_str(), program.c_str(), FALSE));
+  for (const std::string &where : {folder, current}) {
+    for (const char *name : kPlantedDlls) {
+      ASSERT_TRUE(CopyFileA(planted.c_str(), (where + "\\" + name).c_str(), FALSE));
+    }
+  }
+  // It is a DLL of our bitness that notes its load: one loaded on purpose does.
+  const std::string control = directory_ + "\\control.dll";
+  ASSERT_TRUE(CopyFileA(planted.c_str(), control.c_str(), FALSE));
+  EXPECT_EQ(LoadLibraryA(control.c_str()), nullptr) << "it refuses to load";
+  ASSERT_TRUE(winetest::FileExists(control + ".loaded"));
+
+  const auto expectNoneLoaded = [&](const char *run) {
+    for (const std::string &where : {folder, current}) {
+      for (const char *name : kPlantedDlls) {
+        EXPECT_FALSE(winetest::FileExists(where + "\\" + name + ".loaded"))
+            << name << " was loaded from " << where << " " << run;
+      }
+    }
+  };
+
+  RegisterFixture(true);
+  const Outcome removed = RunProgram(program, current.c_str());
+  expectNoneLoaded("removing a running FQ");
+  ASSERT_TRUE(removed.finished);
+  EXPECT_EQ(removed.exitCode, 0u);
+  EXPECT_TRUE(removed.seen.progressVisible && removed.seen.bothLines);
+  EXPECT_TRUE(winetest::WaitUntilGone(kName, 5000));
+
+  ASSERT_TRUE(winetest::RegisterInRegistryOnly(kName, "C:\\nowhere\\fq.exe"));
+  const Outcome refused = RunProgram(program, current.c_str());
+  expectNoneLoaded("showing the error box");
+  ASSERT_TRUE(refused.finished);
+  EXPECT_EQ(refused.exitCode, 1u);
+  EXPECT_EQ(refused.seen.boxes.size(), 1u);
+}
+
 // The calls the README gives installers ("From an installer"): an NSIS
 // uninstaller with ExecWait (tests/wine/installer/remove-fq.nsi) and a batch
 // file with start /wait (remove-fq.cmd). Each hands the program's exit code on
