@@ -58,7 +58,8 @@ int Main() {
     // A removal that failed because the service went meanwhile (it was
     // marked for deletion and has stopped) is no failure: it is gone.
     if (!modNTSrvExt::RemoveService(kServiceName) && modNTSrvExt::ServiceExists(kServiceName)) {
-      // The exit status tells the installer; nobody could close the box.
+      // Where nobody sees the box, nobody could close it: the exit status
+      // alone tells the installer.
       if (SomeoneSeesUs()) {
         MessageBoxA(frmFQSrvUninstall::Handle(), kErrorText, kErrorTitle, MB_OK | MB_ICONSTOP);
       }
