@@ -412,9 +412,10 @@ class CalledByAnInstaller : public ProgramOnWine, public ::testing::WithParamInt
         break;
       case Caller::kWindowsInstaller:
         // Any code but 0 fails the action, and the uninstallation is rolled
-        // back. Windows restores the whole product, and msiexec ends with
-        // 1603; Wine's rollback puts the files and their components back but
-        // not the product's registration, and msiexec ends with 1627.
+        // back. Windows, as documented, restores the whole product and
+        // msiexec ends with 1603; Wine's rollback puts the files and their
+        // components back but not the product's registration, and msiexec
+        // ends with 1627. What holds on both is checked.
         if (code == 0) {
           EXPECT_EQ(run.exitCode, 0u) << ActionLines();
           EXPECT_EQ(MsiQueryProductStateA(productCode_.c_str()), INSTALLSTATE_UNKNOWN)
