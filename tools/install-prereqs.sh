@@ -29,10 +29,31 @@ if [ "${1:-all}" = all ]; then
   packages="$packages g++ clang clang-format clang-tidy cppcheck shellcheck git libclang-rt-14-dev
     libgtest-dev libgmock-dev python3 g++-mingw-w64-x86-64
     wine wine64 xvfb x11-apps xdotool"
-  # The NSIS setup of the installer tests; signing and checking signatures
-  # (tools/release.sh and its tests).
-  packages="$packages nsis osslsigncode openssl"
+  # The setups of the installer tests: NSIS, and the Windows Installer package
+  # that wixl builds; signing and checking signatures (tools/release.sh and
+  # its tests).
+  packages="$packages nsis wixl osslsigncode openssl"
+  # npm, for Inno Setup's compiler (below). Debian's npm would replace a
+  # Node.js from elsewhere, whose own npm then serves.
+  command -v npm >/dev/null || packages="$packages npm"
 fi
+
+# Inno Setup's compiler, ISCC.exe, from the npm package innosetup at the
+# version and hash that tests/wine/installer/package-lock.json pins, into
+# build/innosetup; the tests run it under Wine. The package runs no script
+# when installed; none is run.
+inno_setup() {
+  pinned=$here/../tests/wine/installer
+  target=$here/../build/innosetup
+  if [ -f "$target/node_modules/innosetup/bin/ISCC.exe" ] &&
+    cmp -s "$pinned/package-lock.json" "$target/package-lock.json"; then
+    return 0
+  fi
+  echo "install-prereqs: installing Inno Setup's compiler (npm package innosetup) into build/innosetup"
+  mkdir -p "$target" &&
+    cp "$pinned/package.json" "$pinned/package-lock.json" "$target/" &&
+    (cd "$target" && npm ci --ignore-scripts --no-audit --no-fund --loglevel=error)
+}
 
 missing=
 for package in $packages; do
@@ -40,7 +61,10 @@ for package in $packages; do
     case " $missing " in *" $package "*) ;; *) missing="$missing $package" ;; esac
   fi
 done
-[ -z "$missing" ] && exit 0
+if [ -z "$missing" ]; then
+  if [ "${1:-all}" = all ]; then inno_setup; fi
+  exit 0
+fi
 
 as_root=
 if [ "$(id -u)" -ne 0 ]; then
@@ -63,3 +87,4 @@ case $missing in
 esac
 $as_root apt-get update -q
 $as_root env DEBIAN_FRONTEND=noninteractive apt-get install -y -q $missing
+if [ "${1:-all}" = all ]; then inno_setup; fi

@@ -1,0 +1,31 @@
+; A setup made with Inno Setup that installs FQSrvUninstall.exe, and whose
+; uninstaller removes the FQ service with it and logs its exit code. The Wine
+; tests install it silently, then run the uninstaller with /LOG=<file>.
+;   ISCC.exe /DProgram=<FQSrvUninstall.exe> remove-fq.iss
+#ifndef Program
+  #error Give the program to install: /DProgram=<FQSrvUninstall.exe>
+#endif
+
+[Setup]
+AppName=FQ removal
+AppVersion=1.0
+DefaultDirName={autopf}\FQ Removal
+PrivilegesRequired=admin
+DisableProgramGroupPage=yes
+OutputBaseFilename=FQRemovalSetup
+
+[Files]
+Source: "{#Program}"; DestDir: "{app}"
+
+[Code]
+procedure CurUninstallStepChanged(CurUninstallStep: TUninstallStep);
+var
+  ResultCode: Integer;
+begin
+  if CurUninstallStep = usUninstall then
+    if Exec(ExpandConstant('{app}\FQSrvUninstall.exe'), '', '', SW_SHOWNORMAL,
+            ewWaitUntilTerminated, ResultCode) then
+      Log('FQSrvUninstall.exe exit code ' + IntToStr(ResultCode))
+    else
+      Log('FQSrvUninstall.exe did not start: ' + SysErrorMessage(ResultCode));
+end;
