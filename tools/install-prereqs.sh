@@ -33,9 +33,10 @@ if [ "${1:-all}" = all ]; then
   # that wixl builds; signing and checking signatures (tools/release.sh and
   # its tests).
   packages="$packages nsis wixl osslsigncode openssl"
-  # npm, for Inno Setup's compiler (below). Debian's npm would replace a
-  # Node.js from elsewhere, whose own npm then serves.
-  command -v npm >/dev/null || packages="$packages npm"
+  # npm, for Inno Setup's compiler (below), without the test framework that
+  # Debian recommends with it and its many packages. Debian's npm would
+  # replace a Node.js from elsewhere, whose own npm then serves.
+  command -v npm >/dev/null || lean="npm"
 fi
 
 # Inno Setup's compiler, ISCC.exe, from the npm package innosetup at the
@@ -55,13 +56,16 @@ inno_setup() {
     (cd "$target" && npm ci --ignore-scripts --no-audit --no-fund --loglevel=error)
 }
 
-missing=
-for package in $packages; do
-  if ! dpkg-query -W -f='${Status}\n' "$package" 2>/dev/null | grep -q 'ok installed'; then
-    case " $missing " in *" $package "*) ;; *) missing="$missing $package" ;; esac
-  fi
-done
-if [ -z "$missing" ]; then
+# not_installed <package...>: those that are not installed, once each.
+not_installed() {
+  for package in "$@"; do
+    dpkg-query -W -f='${Status}\n' "$package" 2>/dev/null | grep -q 'ok installed' ||
+      echo "$package"
+  done | sort -u | xargs
+}
+# shellcheck disable=SC2086 # lists of package names
+missing=$(not_installed $packages) missing_lean=$(not_installed ${lean:-})
+if [ -z "$missing$missing_lean" ]; then
   if [ "${1:-all}" = all ]; then inno_setup; fi
   exit 0
 fi
@@ -71,12 +75,12 @@ if [ "$(id -u)" -ne 0 ]; then
   if command -v sudo >/dev/null; then
     as_root=sudo
   else
-    echo "install-prereqs: missing:$missing; run this script as root" >&2
+    echo "install-prereqs: missing: $missing $missing_lean; run this script as root" >&2
     exit 1
   fi
 fi
 
-echo "install-prereqs: installing$missing"
+echo "install-prereqs: installing $missing $missing_lean"
 # wine32 comes from the i386 side of the archive.
 case $missing in
   *:i386*)
@@ -86,5 +90,8 @@ case $missing in
     ;;
 esac
 $as_root apt-get update -q
-$as_root env DEBIAN_FRONTEND=noninteractive apt-get install -y -q $missing
+[ -z "$missing" ] || $as_root env DEBIAN_FRONTEND=noninteractive apt-get install -y -q $missing
+[ -z "$missing_lean" ] ||
+  $as_root env DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-install-recommends \
+    $missing_lean
 if [ "${1:-all}" = all ]; then inno_setup; fi
