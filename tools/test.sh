@@ -10,7 +10,8 @@
 #      32-bit prefix (32-bit Windows) and in a 64-bit one (64-bit Windows,
 #      which runs it under WoW64): on this machine where its kernel runs
 #      32-bit x86 code, else in an emulated Debian machine whose kernel does
-#      (tools/guest/; its image is built once and cached), and then also,
+#      (tools/guest/; its image is built once, while steps 2 to 4 run, and
+#      cached), and then also,
 #      natively, on the same sources built for 64-bit Windows (preset
 #      "win64"), where Wine runs at full speed,
 #   6. the file we ship: the same bytes when built in another folder, and
@@ -109,8 +110,24 @@ wine_tests_here() {
   wine_counts "$preset-$prefix" $?
 }
 
+# The guest's image, where this kernel runs no 32-bit code: built (on the
+# first run, some minutes, mostly fetching and unpacking packages) while the
+# steps that need no guest run; guest_image then waits for it.
+image_started=
+start_guest_image() {
+  tools/guest/image.sh >"$logs/guest-image.out" 2>"$logs/guest-image.log" &
+  image_started=$!
+}
+
 guest_image() {
-  FQ_GUEST_IMAGE=$(tools/guest/image.sh) && export FQ_GUEST_IMAGE
+  local status=1
+  if [ -n "$image_started" ]; then
+    wait "$image_started"
+    status=$?
+  fi
+  cat "$logs/guest-image.log" 2>/dev/null
+  [ "$status" -eq 0 ] && FQ_GUEST_IMAGE=$(cat "$logs/guest-image.out") && [ -n "$FQ_GUEST_IMAGE" ] &&
+    export FQ_GUEST_IMAGE
 }
 
 # wine_tests_in_guest <prefix>: the win32 build's, in the guest. The programs
@@ -257,6 +274,7 @@ release_checks() {
 
 native_count=0 native_failed=0 exe_size='?'
 step "prerequisites" prerequisites
+tools/runs-i386.sh || start_guest_image
 step "unit tests (stand-in)" native_tests
 step "sanitizers" tools/sanitize.sh
 step "fuzzing" tools/fuzz.sh 30
@@ -271,7 +289,7 @@ if tools/runs-i386.sh; then
   wine_runs=(win32-win32 win32-win64)
 else
   echo "This kernel runs no 32-bit x86 code: the 32-bit build is tested in an emulated machine."
-  step "guest image (built once, then cached)" guest_image
+  step "guest image (built once, then cached; the wait for it)" guest_image
   step "Wine tests (win32 build, 32-bit prefix, in the guest)" wine_tests_in_guest win32
   step "Wine tests (win32 build, 64-bit prefix: WoW64, in the guest)" wine_tests_in_guest win64
   step "Wine tests (win64 build, 64-bit prefix, on this machine)" wine_tests_here win64 win64
