@@ -11,9 +11,8 @@
 #      which runs it under WoW64): on this machine where its kernel runs
 #      32-bit x86 code, else in an emulated Debian machine whose kernel does
 #      (tools/guest/; its image is built once, while steps 2 to 4 run, and
-#      cached), and then also,
-#      natively, on the same sources built for 64-bit Windows (preset
-#      "win64"), where Wine runs at full speed,
+#      cached), and there also, first, natively, on the same sources built
+#      for 64-bit Windows (preset "win64"), where Wine runs at full speed,
 #   6. the file we ship: the same bytes when built in another folder, and
 #      tools/release.sh, signing with a throwaway authority made here, the
 #      signed file then run under Wine as in step 5.
@@ -289,10 +288,12 @@ if tools/runs-i386.sh; then
   wine_runs=(win32-win32 win32-win64)
 else
   echo "This kernel runs no 32-bit x86 code: the 32-bit build is tested in an emulated machine."
+  # The 64-bit build's tests need no guest: they run while its image may
+  # still be in the making.
+  step "Wine tests (win64 build, 64-bit prefix, on this machine)" wine_tests_here win64 win64
   step "guest image (built once, then cached; the wait for it)" guest_image
   step "Wine tests (win32 build, 32-bit prefix, in the guest)" wine_tests_in_guest win32
   step "Wine tests (win32 build, 64-bit prefix: WoW64, in the guest)" wine_tests_in_guest win64
-  step "Wine tests (win64 build, 64-bit prefix, on this machine)" wine_tests_here win64 win64
   where="in the qemu guest"
   wine_runs=(win32-win32 win32-win64 win64-win64)
 fi
