@@ -10,9 +10,10 @@
 #      32-bit prefix (32-bit Windows) and in a 64-bit one (64-bit Windows,
 #      which runs it under WoW64): on this machine where its kernel runs
 #      32-bit x86 code, else in an emulated Debian machine whose kernel does
-#      (tools/guest/; its image is built once, while steps 2 to 4 run, and
-#      cached), and there also, first, natively, on the same sources built
-#      for 64-bit Windows (preset "win64"), where Wine runs at full speed,
+#      (tools/guest/; its image is built once and cached; the unit tests,
+#      sanitizers and analysis then run beside the guest at the lowest
+#      priority), and there also, natively, on the same sources built for
+#      64-bit Windows (preset "win64"), where Wine runs at full speed,
 #   6. the file we ship: the same bytes when built in another folder, and
 #      tools/release.sh, signing with a throwaway authority made here, the
 #      signed file then run under Wine as in step 5.
@@ -271,29 +272,67 @@ release_checks() {
   return "$status"
 }
 
+# Steps with no time limit of their own, which may run beside the guest at the
+# lowest priority (see below).
+steps_that_may_wait() {
+  step "unit tests (stand-in)" native_tests
+  step "sanitizers" tools/sanitize.sh
+  step "static analysis" tools/static-analysis.sh
+}
+
+# Where the guest is needed, its image and then the 32-bit build's tests in it
+# take the longest, and an emulated machine slows down far more than the
+# processor time it loses: the steps that may wait run beside it, at the
+# lowest priority, on what the guest leaves of the processors. Their output
+# goes to a log, shown when they are done; what they counted comes back in a
+# file of shell assignments.
+beside_started=
+start_steps_beside_the_guest() {
+  (
+    renice -n 19 -p "$BASHPID" >/dev/null
+    summary=() failed=0
+    steps_that_may_wait
+    declare -p summary | sed 's/^declare -a summary=/beside_summary=/'
+    printf 'native_count=%q native_failed=%q beside_failed=%q\n' "$native_count" "$native_failed" "$failed"
+  ) >"$logs/beside.log" 2>&1 &
+  beside_started=$!
+}
+
 native_count=0 native_failed=0 exe_size='?'
 step "prerequisites" prerequisites
-tools/runs-i386.sh || start_guest_image
-step "unit tests (stand-in)" native_tests
-step "sanitizers" tools/sanitize.sh
-step "fuzzing" tools/fuzz.sh 30
-step "static analysis" tools/static-analysis.sh
-step "Windows build (win32)" windows_build
 # The 32-bit build in a 32-bit prefix, as 32-bit Windows runs it, and in a
 # 64-bit one, as 64-bit Windows runs it (WoW64).
 if tools/runs-i386.sh; then
+  steps_that_may_wait
+  step "fuzzing" tools/fuzz.sh 30
+  step "Windows build (win32)" windows_build
   step "Wine tests (win32 build, 32-bit prefix, on this machine)" wine_tests_here win32 win32
   step "Wine tests (win32 build, 64-bit prefix: WoW64, on this machine)" wine_tests_here win32 win64
   where="on this machine"
   wine_runs=(win32-win32 win32-win64)
 else
   echo "This kernel runs no 32-bit x86 code: the 32-bit build is tested in an emulated machine."
-  # The 64-bit build's tests need no guest: they run while its image may
-  # still be in the making.
+  start_guest_image
+  step "Windows build (win32)" windows_build
+  start_steps_beside_the_guest
+  # Fuzzing and the 64-bit build's Wine tests have time limits of their own
+  # (an input's, a run's), which the lowest priority could overrun: they run
+  # now, while the image may still be in the making, as the guest needs
+  # neither.
+  step "fuzzing" tools/fuzz.sh 30
   step "Wine tests (win64 build, 64-bit prefix, on this machine)" wine_tests_here win64 win64
   step "guest image (built once, then cached; the wait for it)" guest_image
   step "Wine tests (win32 build, 32-bit prefix, in the guest)" wine_tests_in_guest win32
   step "Wine tests (win32 build, 64-bit prefix: WoW64, in the guest)" wine_tests_in_guest win64
+  echo "==> unit tests, sanitizers, static analysis: run beside the guest, their output"
+  wait "$beside_started"
+  beside_summary=() beside_failed=1
+  # The log's last lines are the assignments, the rest is what the steps said.
+  grep -v -E '^(beside_summary=|native_count=)' "$logs/beside.log"
+  eval "$(grep -E '^(beside_summary=|native_count=)' "$logs/beside.log")"
+  [ "${#beside_summary[@]}" -gt 0 ] || beside_summary=("steps beside the guest: FAILED (no result)")
+  summary=("${summary[@]:0:1}" "${beside_summary[@]}" "${summary[@]:1}")
+  [ "$beside_failed" -eq 0 ] || failed=1
   where="in the qemu guest"
   wine_runs=(win32-win32 win32-win64 win64-win64)
 fi
