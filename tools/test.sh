@@ -284,8 +284,8 @@ steps_that_may_wait() {
 # take the longest, and an emulated machine slows down far more than the
 # processor time it loses: the steps that may wait run beside it, at the
 # lowest priority, on what the guest leaves of the processors. Their output
-# goes to a log, shown when they are done; what they counted comes back in a
-# file of shell assignments.
+# goes to a log, shown when they are done; what they counted comes back as
+# shell assignments on the log's last lines.
 beside_started=
 start_steps_beside_the_guest() {
   (
