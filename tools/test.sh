@@ -298,6 +298,19 @@ start_steps_beside_the_guest() {
   beside_started=$!
 }
 
+# Waits for them, shows what they said, and takes their results into the
+# summary, after the prerequisites, where they would have stood.
+wait_for_steps_beside_the_guest() {
+  echo "==> unit tests, sanitizers, static analysis: run beside the guest, their output"
+  wait "$beside_started"
+  beside_summary=() beside_failed=1
+  grep -v -E '^(beside_summary=|native_count=)' "$logs/beside.log"
+  eval "$(grep -E '^(beside_summary=|native_count=)' "$logs/beside.log")"
+  [ "${#beside_summary[@]}" -gt 0 ] || beside_summary=("steps beside the guest: FAILED (no result)")
+  summary=("${summary[@]:0:1}" "${beside_summary[@]}" "${summary[@]:1}")
+  [ "$beside_failed" -eq 0 ] || failed=1
+}
+
 native_count=0 native_failed=0 exe_size='?'
 step "prerequisites" prerequisites
 # The 32-bit build in a 32-bit prefix, as 32-bit Windows runs it, and in a
@@ -324,15 +337,7 @@ else
   step "guest image (built once, then cached; the wait for it)" guest_image
   step "Wine tests (win32 build, 32-bit prefix, in the guest)" wine_tests_in_guest win32
   step "Wine tests (win32 build, 64-bit prefix: WoW64, in the guest)" wine_tests_in_guest win64
-  echo "==> unit tests, sanitizers, static analysis: run beside the guest, their output"
-  wait "$beside_started"
-  beside_summary=() beside_failed=1
-  # The log's last lines are the assignments, the rest is what the steps said.
-  grep -v -E '^(beside_summary=|native_count=)' "$logs/beside.log"
-  eval "$(grep -E '^(beside_summary=|native_count=)' "$logs/beside.log")"
-  [ "${#beside_summary[@]}" -gt 0 ] || beside_summary=("steps beside the guest: FAILED (no result)")
-  summary=("${summary[@]:0:1}" "${beside_summary[@]}" "${summary[@]:1}")
-  [ "$beside_failed" -eq 0 ] || failed=1
+  wait_for_steps_beside_the_guest
   where="in the qemu guest"
   wine_runs=(win32-win32 win32-win64 win64-win64)
 fi
