@@ -80,6 +80,8 @@ OpenedFile *OpenFile(HANDLE handle) {
   return found == S().files.end() || found->second.closed ? nullptr : &found->second;
 }
 
+constexpr DWORD kOwnProcessId = 4242;
+
 }  // namespace
 
 DWORD WINAPI GetLastError() {
@@ -249,6 +251,28 @@ UINT WINAPI GetSystemDirectoryA(LPSTR buffer, UINT size) {
   }
   Log("GetSystemDirectoryA(" + std::to_string(size) + ") -> " + std::to_string(result));
   return result;
+}
+
+DWORD WINAPI GetCurrentProcessId() { return kOwnProcessId; }
+
+// Knows only our own process.
+BOOL WINAPI ProcessIdToSessionId(DWORD processId, DWORD *sessionId) {
+  BOOL ok = FALSE;
+  if (InjectedFault("ProcessIdToSessionId")) {
+    ok = FALSE;
+  } else if (processId != kOwnProcessId || sessionId == nullptr) {
+    S().lastError = ERROR_INVALID_PARAMETER;
+  } else {
+    *sessionId = S().sessionId;
+    ok = TRUE;
+  }
+  Log("ProcessIdToSessionId(" + std::to_string(processId) + ") -> " + std::to_string(ok));
+  return ok;
+}
+
+DWORD WINAPI GetVersion() {
+  Log("GetVersion() -> " + Hex(S().windowsVersion));
+  return S().windowsVersion;
 }
 
 HMODULE WINAPI GetModuleHandleA(LPCSTR) {

@@ -119,6 +119,12 @@ void Machine::setCodePage(UINT codePage) { state().codePage = codePage; }
 
 void Machine::setSystemDirectory(const std::string &path) { state().systemDirectory = path; }
 
+void Machine::setSessionId(DWORD id) { state().sessionId = id; }
+
+void Machine::setWindowsVersion(BYTE major, BYTE minor, WORD build) {
+  state().windowsVersion = major | DWORD{minor} << 8 | DWORD{build} << 16;
+}
+
 // ---- inspect ----
 
 const std::vector<std::string> &Machine::calls() const { return state_->calls; }

@@ -134,6 +134,9 @@ class Machine {
   void setDpi(int dpi);
   void setMessageFontHeight(int pixels);  // line height of the message font at the DPI set
   void setSystemDirectory(const std::string &path);
+  // 0: the services' session. Its question fails with failCall("ProcessIdToSessionId").
+  void setSessionId(DWORD id);
+  void setWindowsVersion(BYTE major, BYTE minor, WORD build);
   void queueMessage(HWND window, UINT message, WPARAM wParam = 0, LPARAM lParam = 0);
   void setMessageBoxHook(std::function<void(const MessageBoxShown &)> hook);
   // 0: the process runs where nobody sees it (a service's window station).

@@ -33,6 +33,8 @@ struct Machine::State {
   std::map<HANDLE, OpenedFile> files;  // every file ever opened
   std::deque<DWORD> waitResults;
   std::string systemDirectory = "C:\\windows\\system32";
+  DWORD sessionId = 1;                // a user's session
+  DWORD windowsVersion = 0x4A61000A;  // as GetVersion gives it: 10.0, build 19041
 
   // windows and GDI
   std::vector<HWND> windowOrder;

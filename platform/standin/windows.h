@@ -233,6 +233,10 @@ BOOL WINAPI GetExitCodeProcess(HANDLE process, LPDWORD exitCode);
 BOOL WINAPI CloseHandle(HANDLE handle);
 void WINAPI Sleep(DWORD milliseconds);
 UINT WINAPI GetSystemDirectoryA(LPSTR buffer, UINT size);
+// The process's session, and the version of Windows: major, minor, build.
+DWORD WINAPI GetCurrentProcessId();
+BOOL WINAPI ProcessIdToSessionId(DWORD processId, DWORD *sessionId);
+DWORD WINAPI GetVersion();
 HMODULE WINAPI GetModuleHandleA(LPCSTR moduleName);
 
 // ---- windows, messages, GDI ----------------------------------------------
