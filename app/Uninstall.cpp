@@ -19,11 +19,24 @@ constexpr std::int32_t kStoppedStateCode = 1;
 const char kErrorText[] = "Access denied ...";
 const char kErrorTitle[] = "Error";
 
-// Whether anyone sees what this process shows. A process of the services'
-// session (an installer's action run as LocalSystem, a deployment agent) has
-// a window station that nobody sees, where a message box would wait for ever
+constexpr DWORD kVistaMajorVersion = 6;
+
+// Since Vista, session 0 holds the services alone and no user ever sees it,
+// though its own WinSta0 is marked visible (interactive services, programs
+// started as LocalSystem on WinSta0\Default). Before Vista it is the
+// console's, where the user sits. GetVersion's low byte is the major version.
+bool InServicesSession() {
+  DWORD session = 0;
+  if (!ProcessIdToSessionId(GetCurrentProcessId(), &session)) return false;
+  return session == 0 && (GetVersion() & 0xFF) >= kVistaMajorVersion;
+}
+
+// Whether anyone sees what this process shows. A process started by a service
+// (an installer's action run as LocalSystem, a deployment agent) mostly has a
+// window station that nobody sees, where a message box would wait for ever
 // for an answer. When we cannot tell, we take it that someone sees.
 bool SomeoneSeesUs() {
+  if (InServicesSession()) return false;
   USEROBJECTFLAGS flags{};
   if (!GetUserObjectInformationA(GetProcessWindowStation(), UOI_FLAGS, &flags, sizeof flags,
                                  nullptr)) {

@@ -1,3 +1,5 @@
+#include <optional>
+
 #include "StandinTest.h"
 #include "app/Uninstall.h"
 
@@ -178,16 +180,31 @@ TEST_F(UninstallTest, FailedRemoval_BoxOnlyWhereSomeoneSeesIt_ExitOneAlways) {
     const char *where;
     DWORD stationFlags;
     bool questionFails;
+    std::optional<DWORD> session;  // none: the session cannot be told
+    BYTE major, minor;
+    WORD build;
     std::size_t boxes;
   };
-  const Case cases[] = {{"a visible window station", WSF_VISIBLE, false, 1},
-                        {"a window station nobody sees", 0, false, 0},
-                        {"a window station that cannot be asked", 0, true, 1}};
+  const Case cases[] = {
+      {"a visible window station", WSF_VISIBLE, false, 1, 10, 0, 19041, 1},
+      {"a window station nobody sees", 0, false, 1, 10, 0, 19041, 0},
+      {"a window station that cannot be asked", 0, true, 1, 10, 0, 19041, 1},
+      {"session 0 of Vista", WSF_VISIBLE, false, 0, 6, 0, 6002, 0},
+      {"session 0 of Windows 10", WSF_VISIBLE, false, 0, 10, 0, 19041, 0},
+      {"session 0 of XP, the console's", WSF_VISIBLE, false, 0, 5, 1, 2600, 1},
+      {"session 0 of Server 2003, the console's", WSF_VISIBLE, false, 0, 5, 2, 3790, 1},
+      {"a session that cannot be told", WSF_VISIBLE, false, std::nullopt, 10, 0, 19041, 1}};
   for (const Case &c : cases) {
     machine().reset();
     machine().setStringValue(ServiceKey("FQ"), "ImagePath", REG_EXPAND_SZ, "C:\\FQ\\fq.exe");
     machine().setWindowStationFlags(c.stationFlags);
     if (c.questionFails) machine().failCall("GetUserObjectInformationA", {1, ERROR_ACCESS_DENIED});
+    if (c.session) {
+      machine().setSessionId(*c.session);
+    } else {
+      machine().failCall("ProcessIdToSessionId", {1, ERROR_ACCESS_DENIED});
+    }
+    machine().setWindowsVersion(c.major, c.minor, c.build);
     EXPECT_EQ(Uninstall::kExitRemovalFailed, Uninstall::Main()) << c.where;
     EXPECT_EQ(c.boxes, machine().messageBoxes().size()) << c.where;
   }
