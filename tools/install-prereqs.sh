@@ -46,14 +46,21 @@ fi
 inno_setup() {
   pinned=$here/../tests/wine/installer
   target=$here/../build/innosetup
+  # Written once npm ci has finished, with the hash of the lock file it
+  # installed: files of an install cut short are no install.
+  stamp=$target/.installed
+  lock_hash=$(sha256sum "$pinned/package-lock.json" | cut -d' ' -f1)
   if [ -f "$target/node_modules/innosetup/bin/ISCC.exe" ] &&
-    cmp -s "$pinned/package-lock.json" "$target/package-lock.json"; then
+    [ "$(cat "$stamp" 2>/dev/null)" = "$lock_hash" ]; then
     return 0
   fi
   echo "install-prereqs: installing Inno Setup's compiler (npm package innosetup) into build/innosetup"
+  # Whatever an earlier or interrupted install left goes first.
+  rm -rf "$target/node_modules" "$stamp" "$stamp.new"
   mkdir -p "$target" &&
     cp "$pinned/package.json" "$pinned/package-lock.json" "$target/" &&
-    (cd "$target" && npm ci --ignore-scripts --no-audit --no-fund --loglevel=error)
+    (cd "$target" && npm ci --ignore-scripts --no-audit --no-fund --loglevel=error) &&
+    echo "$lock_hash" >"$stamp.new" && mv "$stamp.new" "$stamp"
 }
 
 # not_installed <package...>: those that are not installed, once each.
@@ -90,7 +97,9 @@ case $missing in
     ;;
 esac
 $as_root apt-get update -q
+# shellcheck disable=SC2086 # lists of package names
 [ -z "$missing" ] || $as_root env DEBIAN_FRONTEND=noninteractive apt-get install -y -q $missing
+# shellcheck disable=SC2086 # lists of package names
 [ -z "$missing_lean" ] ||
   $as_root env DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-install-recommends \
     $missing_lean
