@@ -1,7 +1,7 @@
 #!/bin/sh
 # Static analysis of our own code (units, stand-in, unit tests, fuzz targets):
 # clang-tidy with the checks of .clang-tidy, then cppcheck, then shellcheck on
-# the scripts. Any finding fails.
+# the scripts, then the links of README.md and docs/. Any finding fails.
 # A finding that is not a fault is suppressed where it occurs, with the reason.
 # Usage: tools/static-analysis.sh    (compile commands from build/analysis)
 set -eu
@@ -31,3 +31,6 @@ echo "cppcheck: clean"
 echo "shellcheck ..."
 git ls-files -z '*.sh' .ci/run | xargs -0 shellcheck -S warning -f gcc
 echo "shellcheck: clean"
+
+echo "links ..."
+tools/check-links.sh
