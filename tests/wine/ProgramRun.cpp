@@ -2,36 +2,6 @@
 
 namespace winetest {
 
-void ProgramTest::SetUp() {
-  ASSERT_FALSE(Arg("program").empty()) << "run with --program=<FQSrvUninstall.exe>";
-  ASSERT_FALSE(Arg("fixture").empty()) << "run with --fixture=<FQFixtureService.exe>";
-  RemoveWhateverIsLeft(kName);
-  directory_ = MakeTempDirectory();
-  ASSERT_FALSE(directory_.empty());
-  options_.logPath = directory_ + "\\fq.log";
-}
-
-void ProgramTest::TearDown() {
-  RemoveWhateverIsLeft(kName);
-  RemoveDirectoryTree(directory_);
-}
-
-void ProgramTest::RegisterFixture(bool start) {
-  ASSERT_TRUE(RegisterService(kName, FixtureCommandLine(options_)));
-  if (start) {
-    ASSERT_TRUE(StartAndWait(kName));
-  }
-}
-
-Outcome ProgramTest::RunProgram(std::string program, const char *directory) {
-  if (program.empty()) program = WindowsPath(Arg("program"));
-  return Run(program.c_str(), nullptr, directory, false);
-}
-
-Outcome ProgramTest::RunCommand(std::string commandLine) {
-  return Run(nullptr, &commandLine[0], nullptr, true);
-}
-
 Outcome ProgramTest::Run(const char *program, char *commandLine, const char *directory,
                          bool everyProcess) {
   Outcome outcome;

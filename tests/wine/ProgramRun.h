@@ -28,17 +28,37 @@ struct Outcome {
 // Each test has a folder of its own, and no FQ before or after it.
 class ProgramTest : public ::testing::Test {
  protected:
-  void SetUp() override;
-  void TearDown() override;
+  void SetUp() override {
+    ASSERT_FALSE(Arg("program").empty()) << "run with --program=<FQSrvUninstall.exe>";
+    ASSERT_FALSE(Arg("fixture").empty()) << "run with --fixture=<FQFixtureService.exe>";
+    RemoveWhateverIsLeft(kName);
+    directory_ = MakeTempDirectory();
+    ASSERT_FALSE(directory_.empty());
+    options_.logPath = directory_ + "\\fq.log";
+  }
+  void TearDown() override {
+    RemoveWhateverIsLeft(kName);
+    RemoveDirectoryTree(directory_);
+  }
 
-  void RegisterFixture(bool start);
+  void RegisterFixture(bool start) {
+    ASSERT_TRUE(RegisterService(kName, FixtureCommandLine(options_)));
+    if (start) {
+      ASSERT_TRUE(StartAndWait(kName));
+    }
+  }
 
   // Runs the program (by default the one built) in `directory` and watches it.
-  Outcome RunProgram(std::string program = std::string(), const char *directory = nullptr);
+  Outcome RunProgram(std::string program = std::string(), const char *directory = nullptr) {
+    if (program.empty()) program = WindowsPath(Arg("program"));
+    return Run(program.c_str(), nullptr, directory, false);
+  }
 
   // Runs a command line that starts the program in turn, as an installer
   // does, and watches the windows of every process.
-  Outcome RunCommand(std::string commandLine);
+  Outcome RunCommand(std::string commandLine) {
+    return Run(nullptr, &commandLine[0], nullptr, true);
+  }
 
   std::string Log() const { return ReadWholeFile(options_.logPath); }
 
