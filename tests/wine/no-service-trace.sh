@@ -25,7 +25,7 @@ for box in MessageBoxA MessageBoxW MessageBoxExA MessageBoxExW MessageBoxIndirec
   MessageBoxIndirectW MessageBoxTimeoutA MessageBoxTimeoutW; do
   calls+=\;user32.$box
 done
-traced='^[0-9a-f]+:Call [A-Za-z0-9_]+\.(Sleep|SleepEx|ShowWindow|ShowWindowAsync|MessageBox[A-Za-z]*)\('
+traced=':Call [A-Za-z0-9_]+\.(Sleep|SleepEx|ShowWindow|ShowWindowAsync|MessageBox[A-Za-z]*)\('
 
 # The trace's settings in the prefix, read by each process as it starts;
 # "-" for a value takes it away.
@@ -45,10 +45,14 @@ finish() {
 trap finish EXIT
 
 # Runs the program with the trace on: its exit code, its traced calls in $work/$1.
+# Each line starts with the process id: the program's comes first; the
+# desktop's process, which the program's first window may start, writes to
+# the same output.
 run_traced() {
-  WINEDEBUG=-all,+relay "$FQ_WINE" "$program" 2>"$work/$1.all" >/dev/null
-  local status=$?
-  grep -aiE "$traced" "$work/$1.all" | sed 's/ ret=.*//' >"$work/$1"
+  WINEDEBUG=-all,+pid,+relay "$FQ_WINE" "$program" 2>"$work/$1.all" >/dev/null
+  local status=$? pid
+  pid=$(head -n1 "$work/$1.all" | cut -d: -f1)
+  grep -aiE "^$pid:[0-9a-f]+$traced" "$work/$1.all" | sed 's/ ret=.*//' >"$work/$1"
   return "$status"
 }
 
