@@ -45,14 +45,16 @@ finish() {
 trap finish EXIT
 
 # Runs the program with the trace on: its exit code, its traced calls in $work/$1.
-# Each line starts with the process id: the program's comes first; the
-# desktop's process, which the program's first window may start, writes to
-# the same output.
+# Every line starts with its process's id, the program's own known by the
+# line that says it was loaded: others write to the same output, such as the
+# desktop's process, which the program's first window may start, or in a
+# 64-bit prefix the 64-bit process that starts a 32-bit program.
 run_traced() {
-  WINEDEBUG=-all,+pid,+relay "$FQ_WINE" "$program" 2>"$work/$1.all" >/dev/null
+  WINEDEBUG=-all,+pid,+loaddll,+relay "$FQ_WINE" "$program" 2>"$work/$1.all" >/dev/null
   local status=$? pid
-  pid=$(head -n1 "$work/$1.all" | cut -d: -f1)
-  grep -aiE "^$pid:[0-9a-f]+$traced" "$work/$1.all" | sed 's/ ret=.*//' >"$work/$1"
+  pid=$(grep -a ':trace:loaddll:' "$work/$1.all" | grep -aiF "\\$(basename "$program")\" at " |
+    head -n1 | cut -d: -f1)
+  grep -aiE "^${pid:-none}:[0-9a-f]+$traced" "$work/$1.all" | sed 's/ ret=.*//' >"$work/$1"
   return "$status"
 }
 
