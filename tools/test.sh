@@ -420,14 +420,16 @@ release_checks_in() {
   signed_runs_under_wine "$(realpath "$signed")"
 }
 
-# The signed file, not registered: exits 0 and shows nothing, as the unsigned
-# one does (the scenario test, on this file).
+# The signed file, not registered: exits 0 at once and shows nothing, as the
+# unsigned one does (the scenario test, then the trace of its calls, on this
+# file).
 signed_runs_under_wine() {
   local dir run log=$logs/wine-signed.log
   dir=$(realpath build/win32)
-  run=(tools/wine-run.sh "$dir/tests/wine/wine_scenario_tests.exe"
-    --gtest_filter=ProgramOnWine.NoServiceEndsAtOnceShowingNothing --program="$1"
-    --fixture="$dir/tests/wine/FQFixtureService.exe" --window="$dir/tests/bench/FQEmptyWindow.exe")
+  # shellcheck disable=SC2016 # expanded by the inner shell
+  run=(bash -c 'tools/wine-run.sh "$1" --gtest_filter=ProgramOnWine.NoServiceEndsAtOnceShowingNothing \
+    --program="$2" --fixture="$3" && tests/wine/no-service-trace.sh "$2"' -
+    "$dir/tests/wine/wine_scenario_tests.exe" "$1" "$dir/tests/wine/FQFixtureService.exe")
   if tools/runs-i386.sh; then
     "${run[@]}" >"$log" 2>&1
   elif [ -n "${FQ_GUEST_IMAGE:-}" ]; then
@@ -437,8 +439,8 @@ signed_runs_under_wine() {
     return 1
   fi
   local status=$?
-  grep -E '^\[ +(timing|FAILED|PASSED) ' "$log"
-  if [ "$status" -ne 0 ] || ! grep -q '^\[  PASSED  \] 1 test' "$log"; then
+  grep -E '^(\[ +(timing|FAILED|PASSED) |(PASSED|FAILED): )' "$log"
+  if [ "$status" -ne 0 ] || ! grep -q '^\[  PASSED  \] 1 test' "$log" || ! grep -q '^PASSED: ' "$log"; then
     tail -n 40 "$log"
     return 1
   fi

@@ -2,33 +2,20 @@
 // each state it can meet, watched the way a user would see it.
 #include <gtest/gtest.h>
 #include <windows.h>
-// Windows Installer's headers take windows.h as read.
-#include <msi.h>
-#include <msiquery.h>
 
-#include <algorithm>
 #include <cstdio>
 #include <string>
-#include <vector>
 
+#include "ProgramRun.h"
 #include "ServiceControl.h"
-#include "Watcher.h"
 #include "WineTest.h"
 
 namespace {
 
-const char kName[] = "FQ";
+using winetest::kName;
+using winetest::Outcome;
 // A second instance of our fixture service, which starts the program itself.
 const char kLauncher[] = "FQLauncher";
-constexpr DWORD kProgramTimeoutMs = 60000;
-
-struct Outcome {
-  bool finished = false;
-  DWORD exitCode = 0;
-  std::uint64_t elapsedMs = 0;
-  winetest::Sightings seen;
-  bool progressGoneAfterwards = false;
-};
 
 // For one test, a NET.EXE of ours takes the place of the system's, which is
 // put back afterwards. Wine runs the file only when the test program's run
@@ -61,46 +48,18 @@ class SystemNetReplaced {
   bool replaced_ = false;
 };
 
-class ProgramOnWine : public ::testing::Test {
+class ProgramOnWine : public winetest::ProgramTest {
  protected:
-  void SetUp() override {
-    ASSERT_FALSE(winetest::Arg("program").empty()) << "run with --program=<FQSrvUninstall.exe>";
-    ASSERT_FALSE(winetest::Arg("fixture").empty()) << "run with --fixture=<FQFixtureService.exe>";
-    ASSERT_FALSE(winetest::Arg("window").empty()) << "run with --window=<FQEmptyWindow.exe>";
-    winetest::RemoveWhateverIsLeft(kName);
-    directory_ = winetest::MakeTempDirectory();
-    ASSERT_FALSE(directory_.empty());
-    options_.logPath = directory_ + "\\fq.log";
-  }
   void TearDown() override {
     winetest::RemoveWhateverIsLeft(kLauncher);  // and with it the program, if it still runs
-    winetest::RemoveWhateverIsLeft(kName);
-    winetest::RemoveDirectoryTree(directory_);
-  }
-
-  void RegisterFixture(bool start) {
-    ASSERT_TRUE(winetest::RegisterService(kName, winetest::FixtureCommandLine(options_)));
-    if (start) {
-      ASSERT_TRUE(winetest::StartAndWait(kName));
-    }
-  }
-
-  // Runs the program (by default the one built) in `directory` and watches it.
-  Outcome RunProgram(std::string program = std::string(), const char *directory = nullptr) {
-    if (program.empty()) program = winetest::WindowsPath(winetest::Arg("program"));
-    return Run(program.c_str(), nullptr, directory, false);
-  }
-
-  // Runs a command line that starts the program in turn, as an installer
-  // does, and watches the windows of every process.
-  Outcome RunCommand(std::string commandLine) {
-    return Run(nullptr, &commandLine[0], nullptr, true);
+    ProgramTest::TearDown();
   }
 
   // Runs the program as an installer's action running as LocalSystem, or a
   // deployment agent, does: started by a service, in the services' window
   // station, where nobody sees a window. Nothing watches it there; the
-  // launching service notes the exit code and the time.
+  // launching service notes the exit code, the time and its window station's
+  // flags, which say that nobody sees it indeed.
   Outcome RunFromAService() {
     Outcome outcome;
     winetest::FixtureOptions launcher;
@@ -108,80 +67,27 @@ class ProgramOnWine : public ::testing::Test {
     launcher.resultPath = directory_ + "\\launched.txt";
     EXPECT_TRUE(winetest::RegisterService(kLauncher, winetest::FixtureCommandLine(launcher)));
     EXPECT_TRUE(winetest::StartAndWait(kLauncher));
-    const auto deadline = winetest::NowMs() + kProgramTimeoutMs;
-    while (!winetest::FileExists(launcher.resultPath) && winetest::NowMs() < deadline) Sleep(50);
+    winetest::WaitUntil([&] { return winetest::FileExists(launcher.resultPath); },
+                        winetest::kProgramTimeoutMs);
     unsigned long exitCode = 0;
     unsigned long long elapsedMs = 0;
-    outcome.finished = std::sscanf(winetest::ReadWholeFile(launcher.resultPath).c_str(), "%lu %llu",
-                                   &exitCode, &elapsedMs) == 2;
+    unsigned long stationFlags = 0;
+    const int read = std::sscanf(winetest::ReadWholeFile(launcher.resultPath).c_str(),
+                                 "%lu %llu %lu", &exitCode, &elapsedMs, &stationFlags);
+    outcome.finished = read >= 2;
     outcome.exitCode = exitCode;
     outcome.elapsedMs = elapsedMs;
+    if (outcome.finished) {
+      EXPECT_EQ(read, 3) << "the launcher could not read its window station's flags";
+      EXPECT_EQ(stationFlags & WSF_VISIBLE, 0u) << "the program ran where it is seen";
+    }
     return outcome;
-  }
-
-  std::string Log() const { return winetest::ReadWholeFile(options_.logPath); }
-
-  std::string directory_;
-  winetest::FixtureOptions options_;
-
- private:
-  Outcome Run(const char *program, char *commandLine, const char *directory, bool everyProcess) {
-    Outcome outcome;
-    STARTUPINFOA startup{};
-    startup.cb = sizeof startup;
-    PROCESS_INFORMATION process{};
-    // An installer's command has ended when every process it started has:
-    // an uninstaller may hand over to a copy of itself and leave before it is
-    // done. They run in a job, which counts them.
-    HANDLE job = everyProcess ? CreateJobObjectA(nullptr, nullptr) : nullptr;
-    const auto started = winetest::NowMs();
-    // The program detached from our console, as a GUI program started from
-    // the desktop has none: a console program it starts gets a console of its
-    // own. An installer's command line keeps ours.
-    const DWORD flags = program != nullptr ? DETACHED_PROCESS : CREATE_SUSPENDED;
-    if (!CreateProcessA(program, commandLine, nullptr, nullptr, FALSE, flags, nullptr, directory,
-                        &startup, &process)) {
-      ADD_FAILURE() << "cannot start " << (program ? program : commandLine) << ": "
-                    << GetLastError();
-      if (job) CloseHandle(job);
-      return outcome;
-    }
-    if (job) {
-      EXPECT_TRUE(AssignProcessToJobObject(job, process.hProcess)) << GetLastError();
-      ResumeThread(process.hThread);
-    }
-    winetest::Watcher watcher(everyProcess ? 0 : process.dwProcessId);
-    outcome.finished = WaitForSingleObject(process.hProcess, kProgramTimeoutMs) == WAIT_OBJECT_0 &&
-                       (!job || WaitUntilEmpty(job, started + kProgramTimeoutMs));
-    outcome.elapsedMs = winetest::NowMs() - started;
-    outcome.seen = watcher.Stop();
-    if (!outcome.finished) {
-      winetest::EndDescendantsOf(process.dwProcessId);  // whatever it waits for
-      TerminateProcess(process.hProcess, 99);
-      if (job) TerminateJobObject(job, 99);
-    }
-    GetExitCodeProcess(process.hProcess, &outcome.exitCode);
-    CloseHandle(process.hThread);
-    CloseHandle(process.hProcess);
-    if (job) CloseHandle(job);
-    outcome.progressGoneAfterwards = !outcome.seen.progress || !IsWindow(outcome.seen.progress);
-    return outcome;
-  }
-
-  static bool WaitUntilEmpty(HANDLE job, std::uint64_t deadline) {
-    for (;;) {
-      JOBOBJECT_BASIC_ACCOUNTING_INFORMATION accounting{};
-      if (!QueryInformationJobObject(job, JobObjectBasicAccountingInformation, &accounting,
-                                     sizeof accounting, nullptr)) {
-        ADD_FAILURE() << "cannot ask the job how many processes it has: " << GetLastError();
-        return false;
-      }
-      if (accounting.ActiveProcesses == 0) return true;
-      if (winetest::NowMs() >= deadline) return false;
-      Sleep(50);
-    }
   }
 };
+
+// The scenarios that need Wine to load a file of ours instead of its built-in
+// one: each runs alone, with WINEDLLOVERRIDES saying so (CMakeLists.txt).
+using UnderDllOverrides = ProgramOnWine;
 
 TEST_F(ProgramOnWine, NoServiceEndsAtOnceShowingNothing) {
   const Outcome run = RunProgram();
@@ -189,23 +95,10 @@ TEST_F(ProgramOnWine, NoServiceEndsAtOnceShowingNothing) {
   EXPECT_EQ(run.exitCode, 0u);
   EXPECT_FALSE(run.seen.progressVisible);
   EXPECT_TRUE(run.seen.boxes.empty());
-  // No pause when there is nothing to remove. The yardstick pays what the
-  // program pays before it asks about the service: a process with one hidden
-  // window under the same manifest, which on a slow or emulated machine costs
-  // seconds. They take turns, and the fastest of four runs each counts: a
-  // busy machine only ever adds time. The asking itself costs some 30 ms,
-  // 150 to 450 ms emulated, where runs scatter most; a 1000 ms pause still
-  // stands out against a margin of 800 ms.
-  const std::string yardstick = winetest::WindowsPath(winetest::Arg("window"));
-  std::uint64_t fastest = run.elapsedMs;
-  std::uint64_t window = RunProgram(yardstick).elapsedMs;
-  for (int turn = 0; turn < 3; ++turn) {
-    fastest = std::min(fastest, RunProgram().elapsedMs);
-    window = std::min(window, RunProgram(yardstick).elapsedMs);
-  }
-  EXPECT_LT(fastest, window + 800);
-  std::printf("[ timing   ] no service: %llu ms (a program with one hidden window: %llu ms)\n",
-              static_cast<unsigned long long>(fastest), static_cast<unsigned long long>(window));
+  // That it makes no pause, Wine's trace of its calls tells (no-service-trace.sh):
+  // the clock cannot, where starting a program costs seconds and scatters by
+  // more than the pause.
+  std::printf("[ timing   ] no service: %llu ms\n", static_cast<unsigned long long>(run.elapsedMs));
 }
 
 TEST_F(ProgramOnWine, StoppedServiceIsRemovedAfterOnePause) {
@@ -320,7 +213,7 @@ TEST_F(ProgramOnWine, ServiceMarkedForDeletionAndHeldOpenElsewhereIsNoFailure) {
   EXPECT_TRUE(winetest::WaitUntilGone(kName, 5000));
 }
 
-TEST_F(ProgramOnWine, NetThatAsks_ReadsNoAnswerAndTheRemovalGoesOn) {
+TEST_F(UnderDllOverrides, NetThatAsks_ReadsNoAnswerAndTheRemovalGoesOn) {
   ASSERT_FALSE(winetest::Arg("asking-net").empty()) << "run with --asking-net=<FQAskingNet.exe>";
   char overrides[256] = {0};
   GetEnvironmentVariableA("WINEDLLOVERRIDES", overrides, sizeof overrides);
@@ -400,7 +293,7 @@ TEST_F(ProgramOnWine, DecoysBesideTheProgramAndInItsDirectoryNeverRun) {
 // test runs alone with WINEDLLOVERRIDES for these names (CMakeLists.txt).
 const char *const kPlantedDlls[] = {"uxtheme.dll"};
 
-TEST_F(ProgramOnWine, PlantedDllsBesideTheProgramAndInItsCurrentDirectoryNeverLoad) {
+TEST_F(UnderDllOverrides, PlantedDllsBesideTheProgramAndInItsCurrentDirectoryNeverLoad) {
   const std::string planted = winetest::WindowsPath(winetest::Arg("planted-dll"));
   ASSERT_FALSE(winetest::Arg("planted-dll").empty()) << "run with --planted-dll=<FQPlantedDll.dll>";
   char overrides[256] = {0};
@@ -449,269 +342,5 @@ TEST_F(ProgramOnWine, PlantedDllsBesideTheProgramAndInItsCurrentDirectoryNeverLo
   EXPECT_EQ(refused.exitCode, 1u);
   EXPECT_EQ(refused.seen.boxes.size(), 1u);
 }
-
-// The calls the README gives installers ("From an installer"), as an
-// installer maker copies them from tests/wine/installer: an NSIS uninstaller
-// with ExecWait (remove-fq.nsi), a batch file with start /wait
-// (remove-fq.cmd), a Windows Installer package whose uninstallation runs the
-// program as a deferred custom action (remove-fq.wxs), and an Inno Setup
-// uninstaller with Exec (remove-fq.iss). The setups are installed first, as a
-// product is; their uninstallers then run the program.
-enum class Caller { kNsisUninstaller, kBatchFile, kWindowsInstaller, kInnoUninstaller };
-
-// One value from the tables of a Windows Installer package, or empty.
-std::string PackageValue(const std::string &package, const char *query) {
-  std::string value;
-  MSIHANDLE database = 0;
-  if (MsiOpenDatabaseA(package.c_str(), MSIDBOPEN_READONLY, &database) != ERROR_SUCCESS) {
-    return value;
-  }
-  MSIHANDLE view = 0;
-  if (MsiDatabaseOpenViewA(database, query, &view) == ERROR_SUCCESS) {
-    MSIHANDLE record = 0;
-    if (MsiViewExecute(view, 0) == ERROR_SUCCESS && MsiViewFetch(view, &record) == ERROR_SUCCESS) {
-      char text[256] = {0};
-      DWORD size = sizeof text;
-      if (MsiRecordGetStringA(record, 1, text, &size) == ERROR_SUCCESS) value = text;
-      MsiCloseHandle(record);
-    }
-    MsiCloseHandle(view);
-  }
-  MsiCloseHandle(database);
-  return value;
-}
-
-// The lines of a log that name `word`, each from that word on (Inno Setup
-// puts the time before each line).
-std::vector<std::string> LinesNaming(const std::string &log, const std::string &word) {
-  std::vector<std::string> lines;
-  std::size_t start = 0;
-  while (start < log.size()) {
-    std::size_t end = log.find('\n', start);
-    if (end == std::string::npos) end = log.size();
-    std::string line = log.substr(start, end - start);
-    if (!line.empty() && line.back() == '\r') line.pop_back();
-    const std::size_t found = line.find(word);
-    if (found != std::string::npos) lines.push_back(line.substr(found));
-    start = end + 1;
-  }
-  return lines;
-}
-
-class CalledByAnInstaller : public ProgramOnWine, public ::testing::WithParamInterface<Caller> {
- protected:
-  static void TearDownTestSuite() {
-    winetest::RemoveDirectoryTree(innoOutput_);
-    innoOutput_.clear();
-  }
-
-  void SetUp() override {
-    ProgramOnWine::SetUp();
-    if (HasFatalFailure()) return;
-    switch (GetParam()) {
-      case Caller::kNsisUninstaller:
-        return InstallNsisSetup();
-      case Caller::kBatchFile:
-        return PutTheBatchFileBesideTheProgram();
-      case Caller::kWindowsInstaller:
-        return InstallPackage();
-      case Caller::kInnoUninstaller:
-        return InstallInnoSetup();
-    }
-  }
-
-  void TearDown() override {
-    // A package whose uninstallation was rolled back is still installed; with
-    // FQ cleared away, its uninstallation goes through.
-    if (!productCode_.empty() &&
-        MsiQueryProductStateA(productCode_.c_str()) != INSTALLSTATE_UNKNOWN) {
-      winetest::RemoveWhateverIsLeft(kName);
-      RunCommand("msiexec /x \"" + package_ + "\" /qn");
-    }
-    ProgramOnWine::TearDown();
-  }
-
-  // What the caller made of the program's exit code.
-  void ExpectTheCallerGot(const Outcome &run, DWORD code) const {
-    const std::vector<std::string> writtenDown = {"FQSrvUninstall.exe exit code " +
-                                                  std::to_string(code)};
-    switch (GetParam()) {
-      case Caller::kNsisUninstaller:  // hands it on as its own
-        EXPECT_EQ(run.exitCode, code);
-        break;
-      case Caller::kBatchFile:  // writes it down and hands it on
-        EXPECT_EQ(run.exitCode, code);
-        EXPECT_EQ(ProgramLines(directory_ + "\\install.log"), writtenDown);
-        break;
-      case Caller::kInnoUninstaller:  // logs it, and goes on
-        EXPECT_EQ(ProgramLines(UninstallLog()), writtenDown);
-        // Its first process leaves before the copy it hands over to is done.
-        EXPECT_FALSE(winetest::FileExists(InnoApp())) << "the uninstallation went on to its end";
-        break;
-      case Caller::kWindowsInstaller:
-        // Any code but 0 fails the action, and the uninstallation is rolled
-        // back. Windows, as documented, restores the whole product and
-        // msiexec ends with 1603; Wine's rollback puts the files and their
-        // components back but not the product's registration, and msiexec
-        // ends with 1627. What holds on both is checked.
-        if (code == 0) {
-          EXPECT_EQ(run.exitCode, 0u) << ActionLines();
-          EXPECT_EQ(MsiQueryProductStateA(productCode_.c_str()), INSTALLSTATE_UNKNOWN)
-              << "the product is no longer installed";
-          EXPECT_EQ(RegisteredProgram(), "");
-          EXPECT_FALSE(winetest::FileExists(installedProgram_));
-        } else {
-          EXPECT_NE(run.exitCode, 0u) << "the uninstallation failed: " << ActionLines();
-          EXPECT_EQ(RegisteredProgram(), installedProgram_)
-              << "rolled back: Windows Installer has the program installed again";
-          EXPECT_TRUE(winetest::FileExists(installedProgram_)) << "and it is in place";
-        }
-        break;
-    }
-  }
-
-  std::string command_;
-
- private:
-  void InstallNsisSetup() {
-    const std::string setup = winetest::Arg("nsis-setup");
-    if (setup.empty()) GTEST_SKIP() << "no --nsis-setup=<setup.exe>: built without makensis";
-    const Outcome installed =
-        RunCommand("\"" + winetest::WindowsPath(setup) + "\" /D=" + directory_);
-    ASSERT_TRUE(installed.finished && installed.exitCode == 0) << installed.exitCode;
-    // Its uninstaller runs in place, and so hands the exit code on.
-    command_ = "\"" + directory_ + "\\uninstall.exe\" _?=" + directory_;
-  }
-
-  void PutTheBatchFileBesideTheProgram() {
-    ASSERT_FALSE(winetest::Arg("batch").empty()) << "run with --batch=<remove-fq.cmd>";
-    const std::string program = directory_ + "\\FQSrvUninstall.exe";
-    const std::string batch = directory_ + "\\remove-fq.cmd";
-    ASSERT_TRUE(
-        CopyFileA(winetest::WindowsPath(winetest::Arg("program")).c_str(), program.c_str(), FALSE));
-    ASSERT_TRUE(
-        CopyFileA(winetest::WindowsPath(winetest::Arg("batch")).c_str(), batch.c_str(), FALSE));
-    command_ = "cmd.exe /c \"" + batch + "\"";
-  }
-
-  void InstallPackage() {
-    if (winetest::Arg("msi-package").empty()) {
-      GTEST_SKIP() << "no --msi-package=<.msi>: built without wixl";
-    }
-    const std::string package = winetest::WindowsPath(winetest::Arg("msi-package"));
-    const std::string productCode =
-        PackageValue(package, "SELECT `Value` FROM `Property` WHERE `Property` = 'ProductCode'");
-    const std::string component = PackageValue(package, "SELECT `ComponentId` FROM `Component`");
-    ASSERT_FALSE(productCode.empty() || component.empty()) << "cannot read " << package;
-    const Outcome installed = RunCommand("msiexec /i \"" + package + "\" /qn");
-    ASSERT_TRUE(installed.finished && installed.exitCode == 0) << installed.exitCode;
-    package_ = package;
-    productCode_ = productCode;
-    component_ = component;
-    installedProgram_ = RegisteredProgram();
-    ASSERT_TRUE(winetest::FileExists(installedProgram_)) << installedProgram_;
-    command_ = "msiexec /x \"" + package_ + "\" /qn /l*v \"" + UninstallLog() + "\"";
-  }
-
-  void InstallInnoSetup() {
-    if (winetest::Arg("iscc").empty()) GTEST_SKIP() << "no --iscc=<ISCC.exe>: not installed";
-    ASSERT_FALSE(winetest::Arg("inno-script").empty()) << "run with --inno-script=<.iss>";
-    CompileInnoSetup();
-    if (HasFatalFailure()) return;
-    const std::string app = InnoApp();
-    const Outcome installed = RunCommand("\"" + innoOutput_ +
-                                         "\\FQRemovalSetup.exe\" /VERYSILENT /SUPPRESSMSGBOXES "
-                                         "/NORESTART /DIR=\"" +
-                                         app + "\"");
-    ASSERT_TRUE(installed.finished && installed.exitCode == 0) << installed.exitCode;
-    ASSERT_TRUE(winetest::FileExists(app + "\\FQSrvUninstall.exe"));
-    // The log goes beside the application's folder, which the uninstaller removes.
-    command_ = "\"" + app + "\\unins000.exe\" /VERYSILENT /SUPPRESSMSGBOXES /LOG=\"" +
-               UninstallLog() + "\"";
-  }
-
-  // Once for the suite: ISCC.exe is a Windows program, so it runs here.
-  void CompileInnoSetup() {
-    if (!innoOutput_.empty()) return;
-    const std::string output = winetest::MakeTempDirectory();
-    ASSERT_FALSE(output.empty());
-    const Outcome compiled =
-        RunCommand("\"" + winetest::WindowsPath(winetest::Arg("iscc")) + "\" /Q /O\"" + output +
-                   "\" /DProgram=\"" + winetest::WindowsPath(winetest::Arg("program")) + "\" \"" +
-                   winetest::WindowsPath(winetest::Arg("inno-script")) + "\"");
-    if (!compiled.finished || compiled.exitCode != 0) winetest::RemoveDirectoryTree(output);
-    ASSERT_TRUE(compiled.finished && compiled.exitCode == 0) << compiled.exitCode;
-    innoOutput_ = output;
-  }
-
-  std::string UninstallLog() const { return directory_ + "\\uninstall.log"; }
-  std::string InnoApp() const { return directory_ + "\\app"; }
-
-  std::vector<std::string> ProgramLines(const std::string &log) const {
-    return LinesNaming(winetest::ReadWholeFile(log), "FQSrvUninstall.exe ");
-  }
-
-  // How msiexec's log says the custom action (remove-fq.wxs) ended, for a
-  // failure's message.
-  std::string ActionLines() const {
-    std::string lines;
-    for (const std::string &line :
-         LinesNaming(winetest::ReadWholeFile(UninstallLog()), "RemoveFQService. Return value")) {
-      lines += "\n  " + line;
-    }
-    return lines;
-  }
-
-  // Where Windows Installer has the package's program installed, or empty.
-  std::string RegisteredProgram() const {
-    char path[MAX_PATH] = {0};
-    DWORD size = MAX_PATH;
-    MsiGetComponentPathA(productCode_.c_str(), component_.c_str(), path, &size);
-    return path;
-  }
-
-  static inline std::string innoOutput_;
-  std::string package_;
-  std::string productCode_;
-  std::string component_;
-  std::string installedProgram_;
-};
-
-TEST_P(CalledByAnInstaller, GetsZeroOnceTheRunningServiceIsGone) {
-  RegisterFixture(true);
-  const Outcome run = RunCommand(command_);
-  ASSERT_TRUE(run.finished);
-  EXPECT_TRUE(run.seen.progressVisible) << "the program ran";
-  EXPECT_TRUE(run.seen.boxes.empty());
-  EXPECT_TRUE(winetest::WaitUntilGone(kName, 5000));
-  ExpectTheCallerGot(run, 0);
-}
-
-TEST_P(CalledByAnInstaller, GetsOneWhenTheDeletionFails) {
-  ASSERT_TRUE(winetest::RegisterInRegistryOnly(kName, "C:\\nowhere\\fq.exe"));
-  const Outcome run = RunCommand(command_);
-  ASSERT_TRUE(run.finished) << "the box was not found or not closed";
-  ASSERT_EQ(run.seen.boxes.size(), 1u);
-  EXPECT_EQ(run.seen.boxes[0].title, "Error");
-  EXPECT_EQ(run.seen.boxes[0].text, "Access denied ...");
-  ExpectTheCallerGot(run, 1);
-}
-
-INSTANTIATE_TEST_SUITE_P(Installers, CalledByAnInstaller,
-                         ::testing::Values(Caller::kNsisUninstaller, Caller::kBatchFile,
-                                           Caller::kWindowsInstaller, Caller::kInnoUninstaller),
-                         [](const ::testing::TestParamInfo<Caller> &caller) {
-                           switch (caller.param) {
-                             case Caller::kNsisUninstaller:
-                               return "NsisUninstaller";
-                             case Caller::kBatchFile:
-                               return "BatchFile";
-                             case Caller::kWindowsInstaller:
-                               return "WindowsInstaller";
-                             case Caller::kInnoUninstaller:
-                               return "InnoUninstaller";
-                           }
-                           return "Unknown";
-                         });
 
 }  // namespace

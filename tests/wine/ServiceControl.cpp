@@ -5,8 +5,6 @@
 namespace winetest {
 namespace {
 
-constexpr DWORD kPollMs = 50;
-
 // A service handle with its manager, both closed when it goes.
 class OpenedService {
  public:
@@ -88,22 +86,16 @@ DWORD ServiceProcessId(const std::string &name) {
 }
 
 bool WaitForState(const std::string &name, DWORD state, DWORD timeoutMs) {
-  const auto deadline = NowMs() + timeoutMs;
-  while (CurrentState(name) != state) {
-    if (NowMs() > deadline) return false;
-    Sleep(kPollMs);
-  }
-  return true;
+  return WaitUntil([&] { return CurrentState(name) == state; }, timeoutMs);
 }
 
 bool WaitUntilGone(const std::string &name, DWORD timeoutMs) {
-  const auto deadline = NowMs() + timeoutMs;
-  for (;;) {
-    OpenedService service(name, SERVICE_QUERY_STATUS);
-    if (!service.get() && GetLastError() == ERROR_SERVICE_DOES_NOT_EXIST) return true;
-    if (NowMs() > deadline) return false;
-    Sleep(kPollMs);
-  }
+  return WaitUntil(
+      [&] {
+        OpenedService service(name, SERVICE_QUERY_STATUS);
+        return !service.get() && GetLastError() == ERROR_SERVICE_DOES_NOT_EXIST;
+      },
+      timeoutMs);
 }
 
 bool MarkForDeletion(const std::string &name) {

@@ -127,4 +127,13 @@ void EndDescendantsOf(DWORD processId) {
 
 std::uint64_t NowMs() { return GetTickCount64(); }
 
+bool WaitUntil(const std::function<bool()> &done, DWORD timeoutMs, DWORD stepMs) {
+  const std::uint64_t deadline = NowMs() + timeoutMs;
+  for (;;) {
+    if (done()) return true;
+    if (NowMs() >= deadline) return false;
+    Sleep(stepMs);
+  }
+}
+
 }  // namespace winetest

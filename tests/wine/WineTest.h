@@ -4,6 +4,7 @@
 #include <windows.h>
 
 #include <cstdint>
+#include <functional>
 #include <string>
 
 namespace winetest {
@@ -37,5 +38,9 @@ void EndDescendantsOf(DWORD processId);
 
 // Milliseconds from a steady clock.
 std::uint64_t NowMs();
+
+// Asks `done` every `stepMs` until it holds, at most `timeoutMs` long (and
+// once more at the end); says whether it held.
+bool WaitUntil(const std::function<bool()> &done, DWORD timeoutMs, DWORD stepMs = 50);
 
 }  // namespace winetest

@@ -112,10 +112,13 @@ TEST_F(CommandRunnerOnWine, ChildThatAsksForInputReadsEndOfItAndEnds) {
   EXPECT_EQ(run.result, 3);
 }
 
-TEST_F(CommandRunnerOnWine, ProgramThatDoesNotExistGivesMinusOneAtOnce) {
-  const auto started = winetest::NowMs();
-  EXPECT_EQ(RunAndWait(L"FQNOSUCHPROGRAM.EXE /C EXIT 5", kHidden), modShell::kNotStarted);
-  EXPECT_LT(winetest::NowMs() - started, 1000u) << "nothing is waited for";
+TEST_F(CommandRunnerOnWine, ProgramThatDoesNotExistGivesMinusOne) {
+  // That nothing is then waited for, the unit test tells from the calls made
+  // (ChildThatCannotStartGivesMinusOneAndNothingElse): on an emulated machine
+  // a clock cannot tell a short pause from the failed start's own cost.
+  const BoundedRun run = RunAndWaitWithin(L"FQNOSUCHPROGRAM.EXE /C EXIT 5", 30000);
+  EXPECT_TRUE(run.endedInTime);
+  EXPECT_EQ(run.result, modShell::kNotStarted);
 }
 
 TEST_F(CommandRunnerOnWine, InterpreterBesideTheCallerOrInTheCurrentDirectoryNeverRuns) {

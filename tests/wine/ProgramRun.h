@@ -1,0 +1,72 @@
+// The whole FQSrvUninstall.exe run as a user or an installer runs it, against
+// a real "FQ" service (our fixture), and watched the way a user would see it.
+#pragma once
+
+#include <gtest/gtest.h>
+#include <windows.h>
+
+#include <cstdint>
+#include <string>
+
+#include "ServiceControl.h"
+#include "Watcher.h"
+#include "WineTest.h"
+
+namespace winetest {
+
+constexpr char kName[] = "FQ";
+constexpr DWORD kProgramTimeoutMs = 60000;
+
+struct Outcome {
+  bool finished = false;
+  DWORD exitCode = 0;
+  std::uint64_t elapsedMs = 0;
+  Sightings seen;
+  bool progressGoneAfterwards = false;
+};
+
+// Each test has a folder of its own, and no FQ before or after it.
+class ProgramTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_FALSE(Arg("program").empty()) << "run with --program=<FQSrvUninstall.exe>";
+    ASSERT_FALSE(Arg("fixture").empty()) << "run with --fixture=<FQFixtureService.exe>";
+    RemoveWhateverIsLeft(kName);
+    directory_ = MakeTempDirectory();
+    ASSERT_FALSE(directory_.empty());
+    options_.logPath = directory_ + "\\fq.log";
+  }
+  void TearDown() override {
+    RemoveWhateverIsLeft(kName);
+    RemoveDirectoryTree(directory_);
+  }
+
+  void RegisterFixture(bool start) {
+    ASSERT_TRUE(RegisterService(kName, FixtureCommandLine(options_)));
+    if (start) {
+      ASSERT_TRUE(StartAndWait(kName));
+    }
+  }
+
+  // Runs the program (by default the one built) in `directory` and watches it.
+  Outcome RunProgram(std::string program = std::string(), const char *directory = nullptr) {
+    if (program.empty()) program = WindowsPath(Arg("program"));
+    return Run(program.c_str(), nullptr, directory, false);
+  }
+
+  // Runs a command line that starts the program in turn, as an installer
+  // does, and watches the windows of every process.
+  Outcome RunCommand(std::string commandLine) {
+    return Run(nullptr, &commandLine[0], nullptr, true);
+  }
+
+  std::string Log() const { return ReadWholeFile(options_.logPath); }
+
+  std::string directory_;
+  FixtureOptions options_;
+
+ private:
+  Outcome Run(const char *program, char *commandLine, const char *directory, bool everyProcess);
+};
+
+}  // namespace winetest
