@@ -189,6 +189,22 @@ skipped_tests() {
   ' "$1"
 }
 
+# passed_tests <log>: the test cases that passed in a ctest -V log: what
+# GoogleTest counted so in each program, and one for each test that ctest
+# says passed but holds no GoogleTest count (a script, such as the trace's).
+passed_tests() {
+  awk '
+    match($0, /^[0-9]+: \[  PASSED  \] [0-9]+/) {
+      n = $0; sub(/:.*/, "", n); count = substr($0, RSTART, RLENGTH); sub(/.* /, "", count)
+      sum += count; counted[n] = 1
+    }
+    /Test +#[0-9]+: .* Passed +[0-9.]+ sec/ {
+      n = $0; sub(/.*Test +#/, "", n); sub(/:.*/, "", n); passed[n] = 1
+    }
+    END { for (n in passed) if (!(n in counted)) sum++; print sum + 0 }
+  ' "$1"
+}
+
 # count_tests <run> <log> <status>: writes the counts of one run to
 # build/logs/<run>.counts, "<passed> <failed> <skipped>" on its first line and
 # the tests skipped on the next ones, and says which were skipped. Passed:
@@ -197,7 +213,7 @@ skipped_tests() {
 # test was skipped and FQ_ALLOW_SKIP=1 is not set.
 count_tests() {
   local run=$1 log=$2 status=$3 passed failures skips
-  passed=$(grep -soE '^[0-9]+: \[  PASSED  \] [0-9]+' "$log" | awk '{sum += $NF} END {print sum + 0}')
+  passed=$(passed_tests "$log")
   failures=$(grep -soE '^[0-9]+% tests passed, [0-9]+ tests failed out of [0-9]+' "$log" |
     awk '{sum += $4} END {print sum + 0}')
   [ "$status" -eq 0 ] || [ "$failures" -gt 0 ] || failures=1
