@@ -67,13 +67,20 @@ class ProgramOnWine : public winetest::ProgramTest {
     launcher.resultPath = directory_ + "\\launched.txt";
     EXPECT_TRUE(winetest::RegisterService(kLauncher, winetest::FixtureCommandLine(launcher)));
     EXPECT_TRUE(winetest::StartAndWait(kLauncher));
-    winetest::WaitUntil([&] { return winetest::FileExists(launcher.resultPath); },
-                        winetest::kProgramTimeoutMs);
+    // The file is moved into place whole; until the mover has let go of it,
+    // it may not open yet.
+    std::string result;
+    winetest::WaitUntil(
+        [&] {
+          result = winetest::ReadWholeFile(launcher.resultPath);
+          return !result.empty();
+        },
+        winetest::kProgramTimeoutMs);
     unsigned long exitCode = 0;
     unsigned long long elapsedMs = 0;
     unsigned long stationFlags = 0;
-    const int read = std::sscanf(winetest::ReadWholeFile(launcher.resultPath).c_str(),
-                                 "%lu %llu %lu", &exitCode, &elapsedMs, &stationFlags);
+    const int read =
+        std::sscanf(result.c_str(), "%lu %llu %lu", &exitCode, &elapsedMs, &stationFlags);
     outcome.finished = read >= 2;
     outcome.exitCode = exitCode;
     outcome.elapsedMs = elapsedMs;
