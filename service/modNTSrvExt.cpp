@@ -141,16 +141,28 @@ bool ServiceExists(const std::wstring &name) {
   return TextLength(imagePath) != 0;
 }
 
-bool RemoveService(const std::wstring &name) {
+bool RemoveService(const std::wstring &name, RemovalFailure *failure) {
+  RemovalFailure first;
+  // The error is read right after the call that failed, before anything else
+  // can change it.
+  const auto failed = [&first](const char *call) {
+    const DWORD error = GetLastError();
+    if (first.call == nullptr) first = RemovalFailure{call, error};
+    return error;
+  };
   // Neither handle is tested: a null one makes DeleteService fail.
   SC_HANDLE manager = OpenSCManagerA(nullptr, nullptr, kRemoveManagerAccess);
+  if (manager == nullptr) failed("OpenSCManager");
   SC_HANDLE service = OpenServiceA(manager, ansi::FromText(name).c_str(), kRemoveServiceAccess);
+  if (service == nullptr) failed("OpenService");
   // A service already marked for deletion (still running when an earlier run
   // deleted it) goes when it stops: the manager accepted its deletion then.
   const bool removed =
-      DeleteService(service) != FALSE || GetLastError() == ERROR_SERVICE_MARKED_FOR_DELETE;
+      DeleteService(service) != FALSE || failed("DeleteService") == ERROR_SERVICE_MARKED_FOR_DELETE;
   CloseServiceHandle(service);
   CloseServiceHandle(manager);
+  if (first.call != nullptr) SetLastError(first.error);  // not what closing a null handle left
+  if (failure != nullptr) *failure = first;
   return removed;
 }
 

@@ -15,8 +15,17 @@ bool QueryServiceInfo(const std::wstring &name, std::int32_t &stateCode, std::in
 // True when the service's registry key holds a non-empty "ImagePath" value.
 bool ServiceExists(const std::wstring &name);
 
+// The first call of a removal that failed, and its Windows error code.
+struct RemovalFailure {
+  const char *call = nullptr;  // "OpenSCManager", "OpenService", "DeleteService"; null: none
+  std::uint32_t error = 0;
+};
+
 // True when the service control manager accepted the deletion, now or, for a
-// service marked for deletion, before.
-bool RemoveService(const std::wstring &name);
+// service marked for deletion, before. When a call failed, the first one
+// that did goes into `failure`, when given, and its error is left as the
+// thread's last error, as Win32 leaves it: a deletion refused as already
+// marked returns true with DeleteService and 1072 there.
+bool RemoveService(const std::wstring &name, RemovalFailure *failure = nullptr);
 
 }  // namespace modNTSrvExt

@@ -245,4 +245,42 @@ TEST_F(ServiceTest, RemoveService_RefusedOrUnreachableIsFalse) {
   EXPECT_TRUE(machine().serviceExists("FQ"));
 }
 
+TEST_F(ServiceTest, RemoveService_NamesTheFirstFailedCallAndLeavesItsErrorLast) {
+  struct Case {
+    const char *what;
+    bool registered;
+    DWORD deleteError;
+    bool managerDenied;
+    bool removed;
+    const char *call;  // null: none failed
+    DWORD error;
+  };
+  const Case cases[] = {
+      {"deleted", true, ERROR_SUCCESS, false, true, nullptr, ERROR_SUCCESS},
+      {"manager refused", true, ERROR_SUCCESS, true, false, "OpenSCManager", ERROR_ACCESS_DENIED},
+      {"unknown to the manager", false, ERROR_SUCCESS, false, false, "OpenService",
+       ERROR_SERVICE_DOES_NOT_EXIST},
+      {"deletion refused", true, ERROR_ACCESS_DENIED, false, false, "DeleteService",
+       ERROR_ACCESS_DENIED},
+      {"marked before", true, ERROR_SERVICE_MARKED_FOR_DELETE, false, true, "DeleteService",
+       ERROR_SERVICE_MARKED_FOR_DELETE}};
+  for (const Case &c : cases) {
+    machine().reset();
+    if (c.registered) {
+      standin::Service service;
+      service.deleteError = c.deleteError;
+      machine().addService("FQ", service);
+    }
+    if (c.managerDenied) machine().failCall("OpenSCManagerA", {1, ERROR_ACCESS_DENIED});
+    modNTSrvExt::RemovalFailure failure;
+    EXPECT_EQ(c.removed, RemoveService(L"FQ", &failure)) << c.what;
+    EXPECT_STREQ(c.call, failure.call) << c.what;
+    EXPECT_EQ(c.error, failure.error) << c.what;
+    // Closing the null handles that followed set another error.
+    if (c.call != nullptr) {
+      EXPECT_EQ(c.error, GetLastError()) << c.what;
+    }
+  }
+}
+
 }  // namespace
