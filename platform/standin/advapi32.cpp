@@ -247,6 +247,55 @@ BOOL WINAPI CloseServiceHandle(SC_HANDLE handle) {
   return known ? TRUE : FALSE;
 }
 
+// ---- event log ----
+
+HANDLE WINAPI RegisterEventSourceA(LPCSTR serverName, LPCSTR sourceName) {
+  HANDLE source = nullptr;
+  if (InjectedFault("RegisterEventSourceA")) {
+    // last error set by the fault
+  } else if (serverName != nullptr || sourceName == nullptr) {
+    S().lastError = ERROR_INVALID_PARAMETER;  // only this machine's log, by name
+  } else {
+    source = NewHandle();
+    S().openEventSources[source] = sourceName;
+  }
+  Log("RegisterEventSourceA(" + Quote(serverName) + ", " + Quote(sourceName) + ") -> " +
+      handleName(source));
+  return source;
+}
+
+BOOL WINAPI ReportEventA(HANDLE eventLog, WORD type, WORD category, DWORD eventId, PSID userSid,
+                         WORD stringCount, DWORD dataSize, LPCSTR *strings, LPVOID data) {
+  BOOL ok = FALSE;
+  auto found = S().openEventSources.find(eventLog);
+  if (found == S().openEventSources.end()) {
+    S().lastError = ERROR_INVALID_HANDLE;
+  } else if ((stringCount != 0 && strings == nullptr) || (dataSize != 0 && data == nullptr)) {
+    S().lastError = ERROR_INVALID_PARAMETER;
+  } else if (!InjectedFault("ReportEventA")) {
+    EventReported event;
+    event.source = found->second;
+    event.type = type;
+    event.category = category;
+    event.eventId = eventId;
+    event.userSidPassed = userSid != nullptr;
+    for (WORD i = 0; i < stringCount; ++i) event.strings.emplace_back(strings[i] ? strings[i] : "");
+    event.dataSize = dataSize;
+    S().events.push_back(event);
+    ok = TRUE;
+  }
+  Log("ReportEventA(" + handleName(eventLog) + ", " + std::to_string(type) + ", " +
+      std::to_string(eventId) + ") -> " + std::to_string(ok));
+  return ok;
+}
+
+BOOL WINAPI DeregisterEventSource(HANDLE eventLog) {
+  const bool known = S().openEventSources.erase(eventLog) != 0;
+  if (!known) S().lastError = ERROR_INVALID_HANDLE;
+  Log("DeregisterEventSource(" + handleName(eventLog) + ") -> " + std::to_string(known ? 1 : 0));
+  return known ? TRUE : FALSE;
+}
+
 void standin::Machine::dropService(const std::string &name) {
   state().keys.erase(kServicesKey + name);
   state().services.erase(name);

@@ -91,6 +91,29 @@ DWORD WINAPI GetLastError() {
 
 void WINAPI SetLastError(DWORD error) { S().lastError = error; }
 
+// Only the system's own texts (FORMAT_MESSAGE_FROM_SYSTEM), into the caller's
+// buffer; a text that does not fit, with its terminator, is not written.
+DWORD WINAPI FormatMessageA(DWORD flags, LPCVOID, DWORD messageId, DWORD, LPSTR buffer, DWORD size,
+                            va_list *) {
+  DWORD length = 0;
+  const std::string text = Machine::systemMessage(messageId);
+  if (InjectedFault("FormatMessageA")) {
+    // last error set by the fault
+  } else if ((flags & FORMAT_MESSAGE_FROM_SYSTEM) == 0 || buffer == nullptr) {
+    S().lastError = ERROR_INVALID_PARAMETER;
+  } else if (text.empty()) {
+    S().lastError = ERROR_MR_MID_NOT_FOUND;
+  } else if (text.size() + 1 > size) {
+    S().lastError = ERROR_INSUFFICIENT_BUFFER;
+  } else {
+    std::memcpy(buffer, text.c_str(), text.size() + 1);
+    length = static_cast<DWORD>(text.size());
+  }
+  Log("FormatMessageA(" + Hex(flags) + ", " + std::to_string(messageId) + ", size " +
+      std::to_string(size) + ") -> " + std::to_string(length));
+  return length;
+}
+
 int WINAPI MultiByteToWideChar(UINT codePage, DWORD, LPCSTR multiByte, int multiByteCount,
                                LPWSTR wide, int wideCount) {
   if (codePage != CP_ACP || multiByte == nullptr || wideCount < 0) {

@@ -159,12 +159,32 @@ std::vector<HANDLE> Machine::openHandles() const {
     if (!entry.second.closed) open.push_back(entry.first);
   }
   for (HANDLE object : state_->gdiObjects) open.push_back(object);
+  for (const auto &entry : state_->openEventSources) open.push_back(entry.first);
   return open;
 }
 
 const OpenedFile *Machine::file(HANDLE handle) const {
   auto found = state_->files.find(handle);
   return found == state_->files.end() ? nullptr : &found->second;
+}
+
+std::vector<EventReported> Machine::events() const { return state_->events; }
+
+std::string Machine::systemMessage(DWORD error) {
+  switch (error) {
+    case ERROR_ACCESS_DENIED:
+      return "Access is denied.\r\n";
+    case ERROR_INVALID_HANDLE:
+      return "The handle is invalid.\r\n";
+    case ERROR_SERVICE_DOES_NOT_EXIST:
+      return "The specified service does not exist as an installed service.\r\n";
+    case ERROR_SERVICE_MARKED_FOR_DELETE:
+      return "The specified service has been marked for deletion.\r\n";
+    case 1722:
+      return "The RPC server is unavailable.\r\n";
+    default:
+      return std::string();
+  }
 }
 
 bool Machine::serviceExists(const std::string &name) const {

@@ -103,6 +103,17 @@ struct MessageBoxShown {
   bool ownerVisible = false;  // was the owner visible while the box was up
 };
 
+// An entry written to the event log, with everything ReportEventA received.
+struct EventReported {
+  std::string source;  // as RegisterEventSourceA got it
+  WORD type = 0;
+  WORD category = 0;
+  DWORD eventId = 0;
+  bool userSidPassed = false;
+  std::vector<std::string> strings;
+  DWORD dataSize = 0;
+};
+
 // One injected failure: the nth call (1-based) of a function fails and sets
 // this last-error code. For QueryRegValue-style functions the code is the
 // returned status.
@@ -146,6 +157,9 @@ class Machine {
   void dropService(const std::string &name);
 
   // ---- inspect ----
+  // Entries written to the event log, in order. Every event source is
+  // registered: RegisterEventSourceA fails only by failCall.
+  std::vector<EventReported> events() const;
   // Every stand-in call in order, as "Function(args) -> result" strings; see
   // each function in the .cpp files for its exact form.
   const std::vector<std::string> &calls() const;
@@ -163,6 +177,10 @@ class Machine {
   HWND findWindow(const std::string &className, const std::string &text) const;
   std::vector<HWND> childrenOf(HWND parent) const;
   std::vector<MessageBoxShown> messageBoxes() const;
+
+  // FormatMessageA's text for the error codes the stand-in knows (5, 6, 1060,
+  // 1072, 1722), as Windows gives it, line break included; others have none.
+  static std::string systemMessage(DWORD error);
 
   // ---- used by the stand-in functions ----
   struct State;

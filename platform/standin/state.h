@@ -24,6 +24,10 @@ struct Machine::State {
   std::map<SC_HANDLE, DWORD> openManagers;        // handle -> access
   std::map<SC_HANDLE, std::string> openServices;  // handle -> service name
 
+  // event log
+  std::map<HANDLE, std::string> openEventSources;  // handle -> source name
+  std::vector<EventReported> events;
+
   // processes
   std::map<std::string, ChildBehaviour> childBehaviours;
   ChildBehaviour defaultChild;

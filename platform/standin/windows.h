@@ -3,6 +3,7 @@
 // machine.h, which tests arrange and inspect. Test equipment, not a Windows.
 #pragma once
 
+#include <cstdarg>
 #include <cstddef>
 #include <cstdint>
 
@@ -84,8 +85,16 @@ using HWINSTA = HWINSTA__ *;
 #define ERROR_SERVICE_DOES_NOT_EXIST 1060L
 #define ERROR_SERVICE_MARKED_FOR_DELETE 1072L
 
+#define ERROR_MR_MID_NOT_FOUND 317L
+
 DWORD WINAPI GetLastError();
 void WINAPI SetLastError(DWORD error);
+
+// Windows' text for an error code; the stand-in knows a few (machine.h).
+#define FORMAT_MESSAGE_IGNORE_INSERTS 0x00000200
+#define FORMAT_MESSAGE_FROM_SYSTEM 0x00001000
+DWORD WINAPI FormatMessageA(DWORD flags, LPCVOID source, DWORD messageId, DWORD languageId,
+                            LPSTR buffer, DWORD size, va_list *arguments);
 
 // ---- code pages ----------------------------------------------------------
 #define CP_ACP 0
@@ -161,6 +170,15 @@ BOOL WINAPI QueryServiceConfigA(SC_HANDLE handle, LPQUERY_SERVICE_CONFIGA config
                                 LPDWORD bytesNeeded);
 BOOL WINAPI DeleteService(SC_HANDLE handle);
 BOOL WINAPI CloseServiceHandle(SC_HANDLE handle);
+
+// ---- event log -----------------------------------------------------------
+using PSID = void *;
+#define EVENTLOG_ERROR_TYPE 0x0001
+#define EVENTLOG_INFORMATION_TYPE 0x0004
+HANDLE WINAPI RegisterEventSourceA(LPCSTR serverName, LPCSTR sourceName);
+BOOL WINAPI ReportEventA(HANDLE eventLog, WORD type, WORD category, DWORD eventId, PSID userSid,
+                         WORD stringCount, DWORD dataSize, LPCSTR *strings, LPVOID data);
+BOOL WINAPI DeregisterEventSource(HANDLE eventLog);
 
 // ---- processes, waits, time ----------------------------------------------
 #define MAX_PATH 260
