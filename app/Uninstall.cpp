@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <string>
 
+#include "eventlog/modEventLog.h"
 #include "platform/winapi.h"
 #include "process/modShell.h"
 #include "service/modNTSrvExt.h"
@@ -35,14 +36,34 @@ bool InServicesSession() {
 // (an installer's action run as LocalSystem, a deployment agent) mostly has a
 // window station that nobody sees, where a message box would wait for ever
 // for an answer. When we cannot tell, we take it that someone sees.
-bool SomeoneSeesUs() {
-  if (InServicesSession()) return false;
+modEventLog::Box WhereTheBoxGoes() {
+  if (InServicesSession()) return modEventLog::Box::NobodyInSession0;
   USEROBJECTFLAGS flags{};
   if (!GetUserObjectInformationA(GetProcessWindowStation(), UOI_FLAGS, &flags, sizeof flags,
                                  nullptr)) {
-    return true;
+    return modEventLog::Box::Shown;
   }
-  return (flags.dwFlags & WSF_VISIBLE) != 0;
+  return (flags.dwFlags & WSF_VISIBLE) != 0 ? modEventLog::Box::Shown
+                                            : modEventLog::Box::NobodyAtThisWindowStation;
+}
+
+// Deletes the service and tells what became of it, in the run's record.
+void Remove(modEventLog::Run &run) {
+  modNTSrvExt::RemovalFailure failure;
+  if (modNTSrvExt::RemoveService(kServiceName, &failure)) {
+    // Accepted, or refused as already marked for deletion.
+    run.outcome = failure.call != nullptr ? modEventLog::Outcome::AlreadyMarked
+                                          : modEventLog::Outcome::Deleted;
+  } else if (!modNTSrvExt::ServiceExists(kServiceName)) {
+    // It was marked for deletion and has stopped meanwhile: it is gone.
+    run.outcome = modEventLog::Outcome::GoneMeanwhile;
+  } else {
+    run.outcome = modEventLog::Outcome::Failed;
+    run.failedCall = failure.call;
+    run.error = failure.error;
+    run.box = WhereTheBoxGoes();
+    run.exitCode = kExitRemovalFailed;
+  }
 }
 
 }  // namespace
@@ -59,28 +80,30 @@ int Main() {
   // A failed query never asks for a stop; an unmapped state does.
   const bool stopNeeded = queryOk && stateCode != kStoppedStateCode;
 
-  int exitStatus = kExitRemoved;
+  modEventLog::Run run;
+  run.exitCode = kExitRemoved;
   if (modNTSrvExt::ServiceExists(kServiceName)) {
     frmFQSrvUninstall::Show();
     frmFQSrvUninstall::Repaint();
     if (stopNeeded) {
-      modShell::RunAndWait(kStopCommand, kStopShowState);  // a failed stop shows in the removal
+      // A failed stop shows in the removal; its exit code goes into the log.
+      run.stopExitCode = modShell::RunAndWait(kStopCommand, kStopShowState);
+      run.stop = run.stopExitCode == modShell::kNotStarted ? modEventLog::Stop::NotStarted
+                                                           : modEventLog::Stop::Ended;
       Sleep(kPauseMs);
     }
     Sleep(kPauseMs);
-    // A removal that failed because the service went meanwhile (it was
-    // marked for deletion and has stopped) is no failure: it is gone.
-    if (!modNTSrvExt::RemoveService(kServiceName) && modNTSrvExt::ServiceExists(kServiceName)) {
-      // Where nobody sees the box, nobody could close it: the exit status
-      // alone tells the installer.
-      if (SomeoneSeesUs()) {
-        MessageBoxA(frmFQSrvUninstall::Handle(), kErrorText, kErrorTitle, MB_OK | MB_ICONSTOP);
-      }
-      exitStatus = kExitRemovalFailed;
+    Remove(run);
+    // Before the box, so that a run ended while its box waits still tells why.
+    modEventLog::ReportRun(run);
+    // Where nobody sees the box, nobody could close it: the exit status
+    // alone tells the installer.
+    if (run.outcome == modEventLog::Outcome::Failed && run.box == modEventLog::Box::Shown) {
+      MessageBoxA(frmFQSrvUninstall::Handle(), kErrorText, kErrorTitle, MB_OK | MB_ICONSTOP);
     }
   }
   frmFQSrvUninstall::Unload();
-  return exitStatus;
+  return run.exitCode;
 }
 
 }  // namespace Uninstall

@@ -8,20 +8,12 @@ set(FQ_PRODUCT_LINK_OPTIONS -static -static-libgcc -static-libstdc++ -s -Wl,--gc
     -Wl,--no-insert-timestamp)
 
 target_link_libraries(fqsrv_units PUBLIC advapi32 user32 gdi32)
+target_link_libraries(fqsrv_eventlog PUBLIC advapi32)
 target_compile_options(fqsrv_units PRIVATE ${FQ_PRODUCT_COMPILE_OPTIONS})
-
-# The version resource takes its numbers from project(... VERSION); parts left
-# out count as 0.
-foreach(part MAJOR MINOR PATCH)
-  set(FQ_VERSION_${part} "${PROJECT_VERSION_${part}}")
-  if(FQ_VERSION_${part} STREQUAL "")
-    set(FQ_VERSION_${part} 0)
-  endif()
-endforeach()
-configure_file(ui/version.h.in generated/version.h @ONLY)
+target_compile_options(fqsrv_eventlog PRIVATE ${FQ_PRODUCT_COMPILE_OPTIONS})
 
 add_executable(FQSrvUninstall WIN32 app/WinMain.cpp app/TerminateHandler.cpp ui/FQSrvUninstall.rc)
-target_link_libraries(FQSrvUninstall PRIVATE fqsrv_units)
+target_link_libraries(FQSrvUninstall PRIVATE fqsrv_units fqsrv_eventlog)
 target_include_directories(FQSrvUninstall PRIVATE ${CMAKE_CURRENT_BINARY_DIR}/generated)
 target_compile_options(FQSrvUninstall PRIVATE ${FQ_PRODUCT_COMPILE_OPTIONS})
 target_link_options(FQSrvUninstall PRIVATE ${FQ_PRODUCT_LINK_OPTIONS})

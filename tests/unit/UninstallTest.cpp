@@ -2,6 +2,7 @@
 
 #include "StandinTest.h"
 #include "app/Uninstall.h"
+#include "version.h"
 
 namespace {
 
@@ -46,6 +47,7 @@ TEST_F(UninstallTest, NotRegistered_EndsSilentlyWithoutShowingAnything) {
   EXPECT_TRUE(machine().children().empty());
   EXPECT_EQ(0, machine().countCalls("DeleteService"));
   EXPECT_TRUE(machine().sleeps().empty());
+  EXPECT_EQ(0, machine().countCalls("RegisterEventSourceA")) << "nothing to tell";
 }
 
 TEST_F(UninstallTest, KnownToTheManagerButNotRegistered_IsLeftAlone) {
@@ -233,6 +235,155 @@ TEST_F(UninstallTest, WindowThatCannotBeCreated_RemovalGoesAheadWithAnUnownedBox
   ASSERT_EQ(1u, machine().messageBoxes().size());
   EXPECT_EQ(nullptr, machine().messageBoxes()[0].owner);
   EXPECT_EQ(0, CountContaining("ShowWindow("));
+}
+
+// The one entry of a run, in the Application log under our own name.
+std::string OnlyEntry(WORD type, DWORD eventId, const std::string &where) {
+  const auto events = standin::machine().events();
+  if (events.size() != 1u) {
+    ADD_FAILURE() << where << ": " << events.size() << " entries";
+    return std::string();
+  }
+  const standin::EventReported &event = events[0];
+  EXPECT_EQ("FQSrvUninstall", event.source) << where;
+  EXPECT_EQ(type, event.type) << where;
+  EXPECT_EQ(eventId, event.eventId) << where;
+  EXPECT_EQ(0, event.category) << where;
+  EXPECT_FALSE(event.userSidPassed) << where;
+  EXPECT_EQ(0u, event.dataSize) << where;
+  EXPECT_EQ(1u, event.strings.size()) << where;
+  return event.strings.empty() ? std::string() : event.strings[0];
+}
+
+TEST_F(UninstallTest, Event_EveryRunThatRemovesTheServiceLeavesOneInformationEntry) {
+  const std::string removed = "FQSrvUninstall " FQ_VERSION_TEXT " removed the service FQ: ";
+  struct Case {
+    const char *what;
+    DWORD state;
+    DWORD deleteError;
+    std::optional<DWORD> netExitCode;  // none: it cannot be started
+    bool goesDuringTheStop;
+    std::string text;
+  };
+  const Case cases[] = {
+      {"stopped", SERVICE_STOPPED, ERROR_SUCCESS, 0, false,
+       removed + "the service manager accepted its deletion. The stop command was not run. "
+                 "Exit code 0."},
+      {"running, stopped by NET", SERVICE_RUNNING, ERROR_SUCCESS, 0, false,
+       removed + "the service manager accepted its deletion. The stop command ended with exit "
+                 "code 0. Exit code 0."},
+      {"running, NET failed", SERVICE_RUNNING, ERROR_SUCCESS, 2, false,
+       removed + "the service manager accepted its deletion. The stop command ended with exit "
+                 "code 2. Exit code 0."},
+      {"running, NET could not start", SERVICE_RUNNING, ERROR_SUCCESS, std::nullopt, false,
+       removed + "the service manager accepted its deletion. The stop command could not be "
+                 "started. Exit code 0."},
+      {"marked for deletion before", SERVICE_STOPPED, ERROR_SERVICE_MARKED_FOR_DELETE, 0, false,
+       removed + "it was already marked for deletion and goes when it stops. The stop command "
+                 "was not run. Exit code 0."},
+      {"gone during the stop", SERVICE_RUNNING, ERROR_SUCCESS, 0, true,
+       removed + "it was gone by the time of its deletion. The stop command ended with exit "
+                 "code 0. Exit code 0."}};
+  for (const Case &c : cases) {
+    machine().reset();
+    InstallService("FQ", c.state);
+    standin::Service service = *machine().service("FQ");
+    service.deleteError = c.deleteError;
+    machine().addService("FQ", service);
+    standin::ChildBehaviour net;
+    net.startFails = !c.netExitCode;
+    net.exitCode = c.netExitCode.value_or(0);
+    if (c.goesDuringTheStop) net.onRun = [] { machine().dropService("FQ"); };
+    machine().setChild(kStop, net);
+    EXPECT_EQ(Uninstall::kExitRemoved, Uninstall::Main()) << c.what;
+    EXPECT_EQ(c.text, OnlyEntry(EVENTLOG_INFORMATION_TYPE, 1, c.what));
+    EXPECT_TRUE(machine().messageBoxes().empty()) << c.what;
+    EXPECT_TRUE(machine().openHandles().empty()) << c.what << ": the source deregistered";
+  }
+}
+
+TEST_F(UninstallTest, Event_FailedDeletionLeavesOneErrorEntryWithItsCauseBeforeTheBox) {
+  const std::string failed = "FQSrvUninstall " FQ_VERSION_TEXT " could not remove the service FQ: ";
+  enum Setup { ManagerDenied, RegistryOnly, DeletionDenied, DeletionOtherError };
+  struct Case {
+    const char *what;
+    Setup setup;
+    DWORD session;
+    DWORD stationFlags;
+    std::size_t boxes;
+    std::string text;
+  };
+  const Case cases[] = {
+      {"the service manager refused", ManagerDenied, 1, WSF_VISIBLE, 1,
+       failed + "OpenSCManager failed with error 5 (Access is denied.). The stop command was not "
+                "run. The error box is shown. Exit code 1."},
+      {"a registry key the manager does not know", RegistryOnly, 1, WSF_VISIBLE, 1,
+       failed + "OpenService failed with error 1060 (The specified service does not exist as an "
+                "installed service.). The stop command was not run. The error box is shown. "
+                "Exit code 1."},
+      {"the deletion refused after a stop", DeletionDenied, 1, WSF_VISIBLE, 1,
+       failed + "DeleteService failed with error 5 (Access is denied.). The stop command ended "
+                "with exit code 0. The error box is shown. Exit code 1."},
+      {"an error Windows has no text for", DeletionOtherError, 1, WSF_VISIBLE, 1,
+       failed + "DeleteService failed with error 1115. The stop command was not run. The error "
+                "box is shown. Exit code 1."},
+      {"nobody sees, session 0", RegistryOnly, 0, WSF_VISIBLE, 0,
+       failed + "OpenService failed with error 1060 (The specified service does not exist as an "
+                "installed service.). The stop command was not run. No error box: nobody could "
+                "see it (session 0). Exit code 1."},
+      {"nobody sees, a service's window station", RegistryOnly, 1, 0, 0,
+       failed + "OpenService failed with error 1060 (The specified service does not exist as an "
+                "installed service.). The stop command was not run. No error box: nobody could "
+                "see it (a window station nobody sees). Exit code 1."}};
+  for (const Case &c : cases) {
+    machine().reset();
+    machine().setSessionId(c.session);
+    machine().setWindowStationFlags(c.stationFlags);
+    switch (c.setup) {
+      case ManagerDenied:
+        InstallService("FQ", SERVICE_STOPPED);
+        machine().failCall("OpenSCManagerA", {2, ERROR_ACCESS_DENIED});  // the deletion's
+        break;
+      case RegistryOnly:
+        machine().setStringValue(ServiceKey("FQ"), "ImagePath", REG_EXPAND_SZ, "C:\\FQ\\fq.exe");
+        break;
+      case DeletionDenied:
+      case DeletionOtherError: {
+        InstallService("FQ", c.setup == DeletionDenied ? SERVICE_RUNNING : SERVICE_STOPPED);
+        standin::Service service = *machine().service("FQ");
+        service.deleteError = c.setup == DeletionDenied ? ERROR_ACCESS_DENIED : 1115;
+        machine().addService("FQ", service);
+        break;
+      }
+    }
+    EXPECT_EQ(Uninstall::kExitRemovalFailed, Uninstall::Main()) << c.what;
+    EXPECT_EQ(c.text, OnlyEntry(EVENTLOG_ERROR_TYPE, 2, c.what));
+    EXPECT_EQ(c.boxes, machine().messageBoxes().size()) << c.what;
+    if (c.boxes != 0) {
+      EXPECT_LT(IndexOf("DeregisterEventSource"), IndexOf("MessageBoxA")) << c.what;
+    }
+    EXPECT_TRUE(machine().openHandles().empty()) << c.what;
+  }
+}
+
+TEST_F(UninstallTest, Event_LogThatCannotBeWritten_ChangesNothingElse) {
+  for (const char *failing : {"RegisterEventSourceA", "ReportEventA"}) {
+    machine().reset();
+    machine().failCall(failing, {1, 1722});  // the event log service is not there
+    machine().setStringValue(ServiceKey("FQ"), "ImagePath", REG_EXPAND_SZ, "C:\\FQ\\fq.exe");
+    EXPECT_EQ(Uninstall::kExitRemovalFailed, Uninstall::Main()) << failing;
+    ASSERT_EQ(1u, machine().messageBoxes().size()) << failing;
+    EXPECT_EQ("Access denied ...", machine().messageBoxes()[0].text);
+    EXPECT_TRUE(machine().events().empty()) << failing;
+    EXPECT_TRUE(machine().openHandles().empty()) << failing;
+
+    machine().reset();
+    machine().failCall(failing, {1, 1722});
+    InstallService("FQ", SERVICE_RUNNING);
+    EXPECT_EQ(Uninstall::kExitRemoved, Uninstall::Main()) << failing;
+    EXPECT_FALSE(machine().serviceExists("FQ")) << failing;
+    EXPECT_EQ((std::vector<DWORD>{100, 1000, 1000}), machine().sleeps()) << failing;
+  }
 }
 
 }  // namespace
