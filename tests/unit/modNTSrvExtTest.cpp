@@ -252,11 +252,11 @@ TEST_F(ServiceTest, RemoveService_NamesTheFirstFailedCallAndLeavesItsErrorLast) 
     DWORD deleteError;
     bool managerDenied;
     bool removed;
-    const char *call;  // null: none failed
+    std::string call;  // empty: none failed
     DWORD error;
   };
   const Case cases[] = {
-      {"deleted", true, ERROR_SUCCESS, false, true, nullptr, ERROR_SUCCESS},
+      {"deleted", true, ERROR_SUCCESS, false, true, "", ERROR_SUCCESS},
       {"manager refused", true, ERROR_SUCCESS, true, false, "OpenSCManager", ERROR_ACCESS_DENIED},
       {"unknown to the manager", false, ERROR_SUCCESS, false, false, "OpenService",
        ERROR_SERVICE_DOES_NOT_EXIST},
@@ -274,10 +274,10 @@ TEST_F(ServiceTest, RemoveService_NamesTheFirstFailedCallAndLeavesItsErrorLast) 
     if (c.managerDenied) machine().failCall("OpenSCManagerA", {1, ERROR_ACCESS_DENIED});
     modNTSrvExt::RemovalFailure failure;
     EXPECT_EQ(c.removed, RemoveService(L"FQ", &failure)) << c.what;
-    EXPECT_STREQ(c.call, failure.call) << c.what;
+    EXPECT_EQ(c.call, failure.call != nullptr ? failure.call : "") << c.what;
     EXPECT_EQ(c.error, failure.error) << c.what;
     // Closing the null handles that followed set another error.
-    if (c.call != nullptr) {
+    if (!c.call.empty()) {
       EXPECT_EQ(c.error, GetLastError()) << c.what;
     }
   }
