@@ -17,11 +17,18 @@ set -uo pipefail
 tests=${1:?usage: tests/wine/event-log-trace.sh wine_scenario_tests.exe --program=<exe> --fixture=<exe>}
 shift
 args=("$@")
+own_prefix=
 if [ -z "${FQ_WINE_READY:-}" ]; then
   source "$(dirname "$0")/../../tools/wine-env.sh" || exit 1
+  own_prefix=yes
 fi
 work=$(mktemp -d "${TMPDIR:-/tmp}/fq-events.XXXXXX") || exit 1
-trap 'rm -rf "$work"' EXIT
+# In place of wine-env.sh's own hook, which this one replaces.
+finish() {
+  [ -z "$own_prefix" ] || fq_wine_cleanup
+  rm -rf "$work"
+}
+trap finish EXIT
 
 failed=0
 fail() {
