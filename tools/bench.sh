@@ -1,8 +1,9 @@
 #!/bin/bash
 # Measures FQSrvUninstall.exe and prints one table: the size and imports of
 # the 32-bit product, then, under Wine, its start-to-exit times and peak
-# memory against programs of ours that do nothing (medians of N runs, all
-# measured in one go by tests/bench/FQBench.cpp).
+# memory against programs of ours that do nothing, and against itself built
+# without its event log entry (medians of N runs, all measured in one go by
+# tests/bench/FQBench.cpp).
 #   tools/bench.sh [runs]     (default 7; the raw runs go to build/bench/runs.txt)
 # Wine runs the 32-bit build where this machine can execute 32-bit x86 code,
 # else the same sources built for 64-bit Windows; the table says which. It
@@ -40,14 +41,16 @@ else
   timed_note="the win64 build of the same sources, on this machine: $FQ_WINE_WHY"
 fi
 echo "Building ($arch)..." >&2
-build "$arch" FQSrvUninstall FQFixtureService FQBench FQEmpty FQEmptyWindow
+build "$arch" FQSrvUninstall FQFixtureService FQBench FQEmpty FQEmptyWindow \
+  FQSrvUninstallWithoutEvents
 
-echo "Measuring: $runs rounds of 6 starts under Wine ($arch)..." >&2
+echo "Measuring: $runs rounds of 9 starts under Wine ($arch)..." >&2
 dir=$(realpath "build/$arch")
 # NET prints its progress on the console it inherits: only "run" lines count.
 if ! "$FQ_WINE" "$dir/tests/bench/FQBench.exe" --runs="$runs" --program="$dir/FQSrvUninstall.exe" \
   --empty="$dir/tests/bench/FQEmpty.exe" --window="$dir/tests/bench/FQEmptyWindow.exe" \
-  --fixture="$dir/tests/wine/FQFixtureService.exe" >"$out/all.txt"; then
+  --fixture="$dir/tests/wine/FQFixtureService.exe" \
+  --without-events="$dir/tests/bench/FQSrvUninstallWithoutEvents.exe" >"$out/all.txt"; then
   echo "bench: the measurement failed" >&2
   exit 1
 fi
@@ -58,10 +61,20 @@ median() {
   awk -v c="$1" -v f="$2" '$2 == c { print $f }' "$out/runs.txt" | sort -g |
     awk '{ v[NR] = $1 } END { if (NR == 0) exit 1; print (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2 }'
 }
-declare -A ms ws pf
-for c in empty window none stopped running netstop; do
+# paired <case> <other>: the median of the differences in milliseconds, the
+# nth run of one less the nth of the other, taken in the same round.
+paired() {
+  awk -v a="$1" -v b="$2" '$2 == a { x[++n] = $3 } $2 == b { y[++m] = $3 }
+    END { for (i = 1; i <= n && i <= m; i++) print x[i] - y[i] }' "$out/runs.txt" | sort -g |
+    awk '{ v[NR] = $1 } END { if (NR == 0) exit 1; print (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2 }'
+}
+declare -A ms ws pf events
+for c in empty window none stopped running netstop none-noevents stopped-noevents running-noevents; do
   ms[$c]=$(median "$c" 3) && ws[$c]=$(median "$c" 4) && pf[$c]=$(median "$c" 5) ||
     { echo "bench: no runs of $c" >&2; exit 1; }
+done
+for c in none stopped running; do
+  events[$c]=$(paired "$c" "$c-noevents") || { echo "bench: no pairs of $c" >&2; exit 1; }
 done
 
 calc() { awk "BEGIN { printf \"$1\", $2 }"; }
@@ -101,6 +114,14 @@ row C "CMD.EXE /C NET STOP FQ alone, FQ running" "$(calc '%.1f ms' "$C")" "" ""
 row "" "  overhead R - 2100 ms pauses - C - W" "$(calc '%.1f ms' "$R - 2100 - $C - $W")" "<= 75 ms" \
   "$(verdict "$R - 2100 - $C - $W <= 75")"
 row "" "  overhead R - 2100 ms pauses - C - E" "$(calc '%.1f ms' "$R - 2100 - $C - $E")" "" ""
+row "" "event log entry: N - N without it (no entry written)" "$(calc '%.1f ms' "${events[none]}")" \
+  "<= 5 ms" "$(verdict "${events[none]} <= 5")"
+row "" "  S - S without it (an information entry)" "$(calc '%.1f ms' "${events[stopped]}")" "<= 5 ms" \
+  "$(verdict "${events[stopped]} <= 5")"
+row "" "  R - R without it (an information entry)" "$(calc '%.1f ms' "${events[running]}")" "<= 5 ms" \
+  "$(verdict "${events[running]} <= 5")"
+row "" "  medians without it, N / S / R" \
+  "$(calc '%.1f' "${ms[none-noevents]}") / $(calc '%.1f' "${ms[stopped-noevents]}") / $(calc '%.1f ms' "${ms[running-noevents]}")" "" ""
 row "" "peak working set, N / S / R" \
   "$(mib "${ws[none]}") / $(mib "${ws[stopped]}") / $(mib "${ws[running]}") MiB" "" ""
 row "" "  E / W" "$(mib "${ws[empty]}") / $(mib "${ws[window]}") MiB" "" ""
@@ -112,4 +133,6 @@ echo "Pauses of the program: 1000 ms before the deletion; when FQ was not stoppe
 echo "after the stop command and 100 ms after waiting for it (2100 ms). C is the stop's own cost:"
 echo "CMD.EXE and NET.EXE under Wine, and the service stopping. The targets are against W, which"
 echo "pays what any program with a window pays under Wine; the figures against E are for information."
+echo "The event log entry's cost is the median of the differences between the program and the same"
+echo "sources built without the entry (tests/bench/FQNoEventLog.cpp), run after it in each round."
 echo "Raw runs: $out/runs.txt"

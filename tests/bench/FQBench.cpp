@@ -9,6 +9,8 @@
 //   running  FQSrvUninstall.exe with the fixture running as "FQ"
 //   netstop  "CMD.EXE /C NET STOP FQ" alone against the running fixture,
 //            started as FQSrvUninstall.exe starts it: what the stop costs
+// and, after each of none, stopped and running, the same with the program
+// built without its event log entry (<case>-noevents): what the entry costs.
 // Each start is timed from CreateProcess to the end of the wait for the
 // process. Its peak memory is read while it runs and once it has exited:
 // Wine forgets the figures of a process soon after it ends. A run that does
@@ -17,7 +19,8 @@
 //   run <case> <milliseconds> <peak working set bytes> <peak pagefile bytes>
 //
 //   FQBench --program=<FQSrvUninstall.exe> --empty=<FQEmpty.exe>
-//           --window=<FQEmptyWindow.exe> --fixture=<FQFixtureService.exe> [--runs=7]
+//           --window=<FQEmptyWindow.exe> --fixture=<FQFixtureService.exe>
+//           --without-events=<FQSrvUninstallWithoutEvents.exe> [--runs=7]
 #include <windows.h>
 // psapi.h needs the types of windows.h first.
 #include <psapi.h>
@@ -126,11 +129,16 @@ bool TimeCase(const std::string &name, Run &run) {
   winetest::RemoveWhateverIsLeft(kName);
   Sleep(kSettleMs);
   if (name == "empty" || name == "window") return TimeProgram(winetest::Arg(name), run);
-  if (name == "none") return TimeProgram(winetest::Arg("program"), run);
-  if (name == "stopped" || name == "running") {
-    if (!RegisterFixture(name == "running")) return false;
+  const std::string suffix = "-noevents";
+  const bool withoutEvents = name.size() > suffix.size() &&
+                             name.compare(name.size() - suffix.size(), suffix.size(), suffix) == 0;
+  const std::string program = winetest::Arg(withoutEvents ? "without-events" : "program");
+  const std::string what = withoutEvents ? name.substr(0, name.size() - suffix.size()) : name;
+  if (what == "none") return TimeProgram(program, run);
+  if (what == "stopped" || what == "running") {
+    if (!RegisterFixture(what == "running")) return false;
     Sleep(kSettleMs);
-    return TimeProgram(winetest::Arg("program"), run) &&
+    return TimeProgram(program, run) &&
            (winetest::WaitUntilGone(kName, 10000) || Fail("FQ is still registered"));
   }
   // netstop: the interpreter from the system directory, as the program runs it.
@@ -146,15 +154,17 @@ bool TimeCase(const std::string &name, Run &run) {
 int main(int argc, char **argv) {
   winetest::ParseArguments(argc, argv);
   const int runs = winetest::Arg("runs").empty() ? 7 : std::atoi(winetest::Arg("runs").c_str());
-  for (const char *needed : {"program", "empty", "window", "fixture"}) {
+  for (const char *needed : {"program", "empty", "window", "fixture", "without-events"}) {
     if (winetest::Arg(needed).empty() || runs < 1) {
       std::fprintf(stderr,
                    "usage: FQBench --program=<exe> --empty=<exe> --window=<exe> --fixture=<exe> "
-                   "[--runs=N]\n");
+                   "--without-events=<exe> [--runs=N]\n");
       return 2;
     }
   }
-  const char *cases[] = {"empty", "window", "none", "stopped", "running", "netstop"};
+  const char *cases[] = {"empty",         "window",           "none",
+                         "none-noevents", "stopped",          "stopped-noevents",
+                         "running",       "running-noevents", "netstop"};
   // Round 0 warms Wine's caches up and is not reported.
   for (int round = 0; round <= runs; ++round) {
     for (const char *name : cases) {
