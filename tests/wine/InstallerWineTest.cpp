@@ -196,10 +196,11 @@ class CalledByAnInstaller : public winetest::ProgramTest,
     CompileInnoSetup();
     if (HasFatalFailure()) return;
     const std::string app = InnoApp();
-    const Outcome installed = RunCommand("\"" + innoOutput_ +
-                                         "\\FQRemovalSetup.exe\" /VERYSILENT /SUPPRESSMSGBOXES "
-                                         "/NORESTART /DIR=\"" +
-                                         app + "\"");
+    const Outcome installed =
+        RunCommand("\"" + innoOutput_ +
+                   "\\Output\\FQRemovalSetup.exe\" /VERYSILENT /SUPPRESSMSGBOXES "
+                   "/NORESTART /DIR=\"" +
+                   app + "\"");
     ASSERT_TRUE(installed.finished && installed.exitCode == 0) << installed.exitCode;
     ASSERT_TRUE(winetest::FileExists(app + "\\FQSrvUninstall.exe"));
     // The log goes beside the application's folder, which the uninstaller removes.
@@ -207,18 +208,28 @@ class CalledByAnInstaller : public winetest::ProgramTest,
                UninstallLog() + "\"";
   }
 
-  // Once for the suite: ISCC.exe is a Windows program, so it runs here.
+  // Once for the suite, as the README tells installer makers: the script and
+  // the program in one folder, the program by its bare name, which Inno Setup
+  // looks for beside the script; the setup goes to Output there. ISCC.exe is a
+  // Windows program, so it runs here.
   void CompileInnoSetup() {
     if (!innoOutput_.empty()) return;
-    const std::string output = winetest::MakeTempDirectory();
-    ASSERT_FALSE(output.empty());
-    const Outcome compiled =
-        RunCommand("\"" + winetest::WindowsPath(winetest::Arg("iscc")) + "\" /Q /O\"" + output +
-                   "\" /DProgram=\"" + winetest::WindowsPath(winetest::Arg("program")) + "\" \"" +
-                   winetest::WindowsPath(winetest::Arg("inno-script")) + "\"");
-    if (!compiled.finished || compiled.exitCode != 0) winetest::RemoveDirectoryTree(output);
+    const std::string folder = winetest::MakeTempDirectory();
+    ASSERT_FALSE(folder.empty());
+    const std::string script = folder + "\\remove-fq.iss";
+    const bool staged = CopyFileA(winetest::WindowsPath(winetest::Arg("program")).c_str(),
+                                  (folder + "\\FQSrvUninstall.exe").c_str(), FALSE) &&
+                        CopyFileA(winetest::WindowsPath(winetest::Arg("inno-script")).c_str(),
+                                  script.c_str(), FALSE);
+    Outcome compiled;
+    if (staged) {
+      compiled = RunCommand("\"" + winetest::WindowsPath(winetest::Arg("iscc")) +
+                            "\" /Q /DProgram=FQSrvUninstall.exe \"" + script + "\"");
+    }
+    if (!compiled.finished || compiled.exitCode != 0) winetest::RemoveDirectoryTree(folder);
+    ASSERT_TRUE(staged) << "cannot copy the script and the program to " << folder;
     ASSERT_TRUE(compiled.finished && compiled.exitCode == 0) << compiled.exitCode;
-    innoOutput_ = output;
+    innoOutput_ = folder;
   }
 
   std::string UninstallLog() const { return directory_ + "\\uninstall.log"; }
