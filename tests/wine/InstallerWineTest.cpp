@@ -153,11 +153,13 @@ class CalledByAnInstaller : public winetest::ProgramTest,
   void InstallNsisSetup() {
     const std::string setup = winetest::Arg("nsis-setup");
     if (setup.empty()) GTEST_SKIP() << "no --nsis-setup=<setup.exe>: built without makensis";
-    const Outcome installed =
-        RunCommand("\"" + winetest::WindowsPath(setup) + "\" /D=" + directory_);
+    // A folder whose name holds a space, as under Program Files.
+    const std::string folder = directory_ + "\\FQ Removal";
+    const Outcome installed = RunCommand("\"" + winetest::WindowsPath(setup) + "\" /D=" + folder);
     ASSERT_TRUE(installed.finished && installed.exitCode == 0) << installed.exitCode;
-    // Its uninstaller runs in place, and so hands the exit code on.
-    command_ = "\"" + directory_ + "\\uninstall.exe\" _?=" + directory_;
+    // The README's call: silent (the script is not), and in place, so that it
+    // hands the exit code on; _?= last, unquoted even with the space.
+    command_ = "\"" + folder + "\\uninstall.exe\" /S _?=" + folder;
   }
 
   void PutTheBatchFileBesideTheProgram() {
