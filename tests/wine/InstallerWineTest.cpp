@@ -20,11 +20,12 @@ using winetest::Outcome;
 
 // The calls the README gives installers ("From an installer"), as an
 // installer maker copies them from tests/wine/installer: an NSIS uninstaller
-// with ExecWait (remove-fq.nsi), a batch file with start /wait
-// (remove-fq.cmd), a Windows Installer package whose uninstallation runs the
-// program as a deferred custom action (remove-fq.wxs), and an Inno Setup
-// uninstaller with Exec (remove-fq.iss). The setups are installed first, as a
-// product is; their uninstallers then run the program.
+// with ExecWait (remove-fq.nsi), a batch file that runs the program as one of
+// its commands (remove-fq.cmd), a Windows Installer package whose
+// uninstallation runs the program as a deferred custom action
+// (remove-fq.wxs), and an Inno Setup uninstaller with Exec (remove-fq.iss).
+// The setups are installed first, as a product is; their uninstallers then
+// run the program.
 enum class Caller { kNsisUninstaller, kBatchFile, kWindowsInstaller, kInnoUninstaller };
 
 // One value from the tables of a Windows Installer package, or empty.
