@@ -20,11 +20,12 @@ using winetest::Outcome;
 
 // The calls the README gives installers ("From an installer"), as an
 // installer maker copies them from tests/wine/installer: an NSIS uninstaller
-// with ExecWait (remove-fq.nsi), a batch file with start /wait
-// (remove-fq.cmd), a Windows Installer package whose uninstallation runs the
-// program as a deferred custom action (remove-fq.wxs), and an Inno Setup
-// uninstaller with Exec (remove-fq.iss). The setups are installed first, as a
-// product is; their uninstallers then run the program.
+// with ExecWait (remove-fq.nsi), a batch file that runs the program as one of
+// its commands (remove-fq.cmd), a Windows Installer package whose
+// uninstallation runs the program as a deferred custom action
+// (remove-fq.wxs), and an Inno Setup uninstaller with Exec (remove-fq.iss).
+// The setups are installed first, as a product is; their uninstallers then
+// run the program.
 enum class Caller { kNsisUninstaller, kBatchFile, kWindowsInstaller, kInnoUninstaller };
 
 // One value from the tables of a Windows Installer package, or empty.
@@ -153,11 +154,13 @@ class CalledByAnInstaller : public winetest::ProgramTest,
   void InstallNsisSetup() {
     const std::string setup = winetest::Arg("nsis-setup");
     if (setup.empty()) GTEST_SKIP() << "no --nsis-setup=<setup.exe>: built without makensis";
-    const Outcome installed =
-        RunCommand("\"" + winetest::WindowsPath(setup) + "\" /D=" + directory_);
+    // A folder whose name holds a space, as under Program Files.
+    const std::string folder = directory_ + "\\FQ Removal";
+    const Outcome installed = RunCommand("\"" + winetest::WindowsPath(setup) + "\" /D=" + folder);
     ASSERT_TRUE(installed.finished && installed.exitCode == 0) << installed.exitCode;
-    // Its uninstaller runs in place, and so hands the exit code on.
-    command_ = "\"" + directory_ + "\\uninstall.exe\" _?=" + directory_;
+    // The README's call: silent (the script is not), and in place, so that it
+    // hands the exit code on; _?= last, unquoted even with the space.
+    command_ = "\"" + folder + "\\uninstall.exe\" /S _?=" + folder;
   }
 
   void PutTheBatchFileBesideTheProgram() {
@@ -196,10 +199,11 @@ class CalledByAnInstaller : public winetest::ProgramTest,
     CompileInnoSetup();
     if (HasFatalFailure()) return;
     const std::string app = InnoApp();
-    const Outcome installed = RunCommand("\"" + innoOutput_ +
-                                         "\\FQRemovalSetup.exe\" /VERYSILENT /SUPPRESSMSGBOXES "
-                                         "/NORESTART /DIR=\"" +
-                                         app + "\"");
+    const Outcome installed =
+        RunCommand("\"" + innoOutput_ +
+                   "\\Output\\FQRemovalSetup.exe\" /VERYSILENT /SUPPRESSMSGBOXES "
+                   "/NORESTART /DIR=\"" +
+                   app + "\"");
     ASSERT_TRUE(installed.finished && installed.exitCode == 0) << installed.exitCode;
     ASSERT_TRUE(winetest::FileExists(app + "\\FQSrvUninstall.exe"));
     // The log goes beside the application's folder, which the uninstaller removes.
@@ -207,18 +211,28 @@ class CalledByAnInstaller : public winetest::ProgramTest,
                UninstallLog() + "\"";
   }
 
-  // Once for the suite: ISCC.exe is a Windows program, so it runs here.
+  // Once for the suite, as the README tells installer makers: the script and
+  // the program in one folder, the program by its bare name, which Inno Setup
+  // looks for beside the script; the setup goes to Output there. ISCC.exe is a
+  // Windows program, so it runs here.
   void CompileInnoSetup() {
     if (!innoOutput_.empty()) return;
-    const std::string output = winetest::MakeTempDirectory();
-    ASSERT_FALSE(output.empty());
-    const Outcome compiled =
-        RunCommand("\"" + winetest::WindowsPath(winetest::Arg("iscc")) + "\" /Q /O\"" + output +
-                   "\" /DProgram=\"" + winetest::WindowsPath(winetest::Arg("program")) + "\" \"" +
-                   winetest::WindowsPath(winetest::Arg("inno-script")) + "\"");
-    if (!compiled.finished || compiled.exitCode != 0) winetest::RemoveDirectoryTree(output);
+    const std::string folder = winetest::MakeTempDirectory();
+    ASSERT_FALSE(folder.empty());
+    const std::string script = folder + "\\remove-fq.iss";
+    const bool staged = CopyFileA(winetest::WindowsPath(winetest::Arg("program")).c_str(),
+                                  (folder + "\\FQSrvUninstall.exe").c_str(), FALSE) &&
+                        CopyFileA(winetest::WindowsPath(winetest::Arg("inno-script")).c_str(),
+                                  script.c_str(), FALSE);
+    Outcome compiled;
+    if (staged) {
+      compiled = RunCommand("\"" + winetest::WindowsPath(winetest::Arg("iscc")) +
+                            "\" /Q /DProgram=FQSrvUninstall.exe \"" + script + "\"");
+    }
+    if (!compiled.finished || compiled.exitCode != 0) winetest::RemoveDirectoryTree(folder);
+    ASSERT_TRUE(staged) << "cannot copy the script and the program to " << folder;
     ASSERT_TRUE(compiled.finished && compiled.exitCode == 0) << compiled.exitCode;
-    innoOutput_ = output;
+    innoOutput_ = folder;
   }
 
   std::string UninstallLog() const { return directory_ + "\\uninstall.log"; }

@@ -1,7 +1,9 @@
 ; A setup made with Inno Setup that installs FQSrvUninstall.exe, and whose
-; uninstaller removes the FQ service with it and logs its exit code. The Wine
-; tests install it silently, then run the uninstaller with /LOG=<file>.
-;   ISCC.exe /DProgram=<FQSrvUninstall.exe> remove-fq.iss
+; uninstaller removes the FQ service with it and logs its exit code. In a
+; folder that holds this file and FQSrvUninstall.exe (a bare name is looked
+; for beside this file), the setup goes to Output\FQRemovalSetup.exe:
+;   ISCC.exe /DProgram=FQSrvUninstall.exe remove-fq.iss
+; The Wine tests install it silently, then run the uninstaller with /LOG=<file>.
 #ifndef Program
   #error Give the program to install: /DProgram=<FQSrvUninstall.exe>
 #endif

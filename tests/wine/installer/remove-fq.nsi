@@ -1,13 +1,15 @@
 ; A setup made with NSIS whose uninstaller removes the FQ service with
-; FQSrvUninstall.exe and hands its exit code on as its own. The Wine tests
-; install it silently, then run the uninstaller in place.
-;   makensis -DPROGRAM=<FQSrvUninstall.exe> -DSETUP=<setup.exe to write> remove-fq.nsi
+; FQSrvUninstall.exe and hands its exit code on as its own. In a folder that
+; holds this file and FQSrvUninstall.exe:
+;   makensis -DPROGRAM=FQSrvUninstall.exe -DSETUP=FQRemovalSetup.exe remove-fq.nsi
+; The Wine tests install it silently, then run its uninstaller silently and
+; in place:
+;   "<folder>\uninstall.exe" /S _?=<folder>
 Unicode true
 Name "FQ removal"
 OutFile "${SETUP}"
 RequestExecutionLevel admin
 SilentInstall silent
-SilentUnInstall silent
 InstallDir "$TEMP\FQRemoval"
 
 Section
