@@ -113,7 +113,7 @@ wine_in_guest() {
     tally "win32-$1" 1
     return
   fi
-  tools/guest/run.sh --timeout 1800 -- tools/wine-tests.sh win32 "$1"
+  tools/guest/run.sh --timeout 2400 -- tools/wine-tests.sh win32 "$1"
   tally "win32-$1" $?
 }
 
