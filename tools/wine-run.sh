@@ -2,6 +2,13 @@
 # Runs one Windows program under Wine; ctest uses it as the emulator of the
 # win32/win64 builds. Inside tools/wine-env.sh's environment it runs in that
 # prefix; otherwise it makes a throwaway prefix for this one run.
+#
+# Wine's own error lines (its "err" messages) are on. A program asked for a
+# GoogleTest report (--gtest_output=xml:FILE) that ends with a failure and
+# without it (it died early, or Wine could not start it) gets one last line
+# on stderr from here: Wine's exit status, how many lines the program printed,
+# and Wine's own lines, so that a failure with nothing else to show explains
+# itself in the test's output, which the summary quotes.
 set -u
 exe=$1
 
@@ -22,9 +29,11 @@ if [ "$arch" = unknown ]; then
   echo "wine-run: $exe is not a Windows program for x86 or x86-64" >&2
   exit 1
 fi
+own_prefix=
 if [ -z "${FQ_WINE_READY:-}" ]; then
   FQ_WINE_ARCH=$arch
   source "$(dirname "$0")/wine-env.sh" || exit 1
+  own_prefix=yes
 fi
 # A 64-bit prefix runs 32-bit programs too, as 64-bit Windows does (WoW64),
 # where this machine runs 32-bit code.
@@ -35,4 +44,35 @@ if [ "$arch" != "$FQ_WINE_ARCH" ] && [ -z "$wow64" ]; then
   [ -n "${FQ_WINE_WHY:-}" ] && echo "wine-run: $FQ_WINE_WHY" >&2
   exit 1
 fi
-"$FQ_WINE" "$@"
+
+report=
+for arg in "$@"; do
+  case $arg in --gtest_output=xml:*) report=${arg#--gtest_output=xml:} ;; esac
+done
+[ -z "$report" ] || rm -f "$report"
+export WINEDEBUG=${WINEDEBUG:+$WINEDEBUG,}err+all
+# The output goes through as it comes, and into files for the note below.
+out=$(mktemp) err=$(mktemp)
+finish() {
+  rm -f "$out" "$err"
+  [ -z "$own_prefix" ] || fq_wine_cleanup
+}
+trap finish EXIT
+exec 3> >(tee "$out") && out_tee=$!
+exec 4> >(tee "$err" >&2) && err_tee=$!
+"$FQ_WINE" "$@" >&3 2>&4 3>&- 4>&-
+status=$?
+exec 3>&- 4>&-
+[ "$status" -ne 0 ] && [ -n "$report" ] && [ ! -f "$report" ] || exit "$status"
+
+# What Wine says of its own: its debug lines ("err:..."), or "wine: ...".
+wine_line='^([0-9a-f]+:)*(err|fixme|warn|trace):|^wine: '
+for _ in $(seq 50); do
+  kill -0 "$out_tee" 2>/dev/null || kill -0 "$err_tee" 2>/dev/null || break
+  sleep 0.1
+done
+printed=$(cat "$out" "$err" | grep -cvE "$wine_line")
+said=$(grep -E "$wine_line" "$err" | tail -n 5 | tr -d '\r' | paste -sd '|')
+echo "wine-run: $(basename "$exe") ended with Wine's exit status $status and no report;" \
+  "it printed $printed lines; Wine's own lines: ${said:-none}" >&2
+exit "$status"

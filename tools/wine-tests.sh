@@ -6,15 +6,22 @@
 # in a win64 prefix runs as 64-bit Windows runs it, under WoW64 (its system
 # directory is SysWOW64, the service manager and registry the 64-bit
 # system's). Called by tools/test.sh on this machine, or inside the guest
-# (tools/guest/run.sh) where this machine cannot run 32-bit code. The whole
-# ctest output goes to build/logs/wine-<build>-<prefix>.log; the timing lines
+# (tools/guest/run.sh) where this machine cannot run 32-bit code. Every test
+# of the build but those labelled "release" (tests/release, which run on the
+# build machine).
+#
+# What the run leaves, in build/logs/<build>-<prefix>/: ctest.log, ctest's
+# whole output; ctest.xml, its JUnit report; reports/, the test programs'
+# GoogleTest reports; tools/test-report.py reads the two. The timing lines
 # and the verdicts come here.
 set -uo pipefail
 cd "$(dirname "$0")/.." || exit 1
 preset=${1:?usage: tools/wine-tests.sh win32|win64 [win32|win64]}
 prefix=${2:-$preset}
-log=build/logs/wine-$preset-$prefix.log
-mkdir -p build/logs
+run=build/logs/$preset-$prefix
+reports=build/$preset/tests/wine/reports
+rm -rf "$run" "$reports"
+mkdir -p "$run"
 
 FQ_WINE_ARCH=$prefix
 source tools/wine-env.sh || exit 1
@@ -23,9 +30,11 @@ if [ "$preset-$prefix" = win32-win64 ] && [ ! -d "$WINEPREFIX/drive_c/windows/sy
   exit 1
 fi
 echo "Wine $("$FQ_WINE" --version): the $preset build in a $prefix prefix, on $(uname -n), $(uname -m)"
-ctest --preset "$preset" -V >"$log" 2>&1
+ctest --preset "$preset" --label-exclude release --output-junit "$PWD/$run/ctest.xml" -V \
+  >"$run/ctest.log" 2>&1
 status=$?
-grep -E '^[0-9]+: \[ (timing|  FAILED) ' "$log" | sed 's/^[0-9]*: //'
-grep -E '^ *[0-9]+/[0-9]+ Test +#' "$log"
-[ "$status" -eq 0 ] || tail -n 80 "$log"
+[ ! -d "$reports" ] || mv "$reports" "$run/reports"
+grep -E '^[0-9]+: \[ (timing|  FAILED) ' "$run/ctest.log" | sed 's/^[0-9]*: //'
+grep -E '^ *[0-9]+/[0-9]+ Test +#' "$run/ctest.log"
+[ "$status" -eq 0 ] || tail -n 80 "$run/ctest.log"
 exit "$status"

@@ -47,6 +47,7 @@ Outcome ProgramTest::Run(const char *program, char *commandLine, const char *dir
   }
   if (jobUnreadable) ADD_FAILURE() << "cannot ask the job how many processes it has";
   outcome.elapsedMs = NowMs() - started;
+  NoteWait(kProgramTimeoutMs, outcome.elapsedMs);
   outcome.seen = watcher.Stop();
   if (!outcome.finished) {
     EndDescendantsOf(process.dwProcessId);  // whatever it waits for

@@ -70,12 +70,14 @@ class ProgramOnWine : public winetest::ProgramTest {
     // The file is moved into place whole; until the mover has let go of it,
     // it may not open yet.
     std::string result;
+    const std::uint64_t started = winetest::NowMs();
     winetest::WaitUntil(
         [&] {
           result = winetest::ReadWholeFile(launcher.resultPath);
           return !result.empty();
         },
         winetest::kProgramTimeoutMs);
+    winetest::NoteWait(winetest::kProgramTimeoutMs, winetest::NowMs() - started);
     unsigned long exitCode = 0;
     unsigned long long elapsedMs = 0;
     unsigned long stationFlags = 0;

@@ -86,16 +86,22 @@ DWORD ServiceProcessId(const std::string &name) {
 }
 
 bool WaitForState(const std::string &name, DWORD state, DWORD timeoutMs) {
-  return WaitUntil([&] { return CurrentState(name) == state; }, timeoutMs);
+  const std::uint64_t started = NowMs();
+  const bool reached = WaitUntil([&] { return CurrentState(name) == state; }, timeoutMs);
+  NoteWait(timeoutMs, NowMs() - started);
+  return reached;
 }
 
 bool WaitUntilGone(const std::string &name, DWORD timeoutMs) {
-  return WaitUntil(
+  const std::uint64_t started = NowMs();
+  const bool gone = WaitUntil(
       [&] {
         OpenedService service(name, SERVICE_QUERY_STATUS);
         return !service.get() && GetLastError() == ERROR_SERVICE_DOES_NOT_EXIST;
       },
       timeoutMs);
+  NoteWait(timeoutMs, NowMs() - started);
+  return gone;
 }
 
 bool MarkForDeletion(const std::string &name) {

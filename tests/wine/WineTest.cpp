@@ -139,4 +139,14 @@ bool WaitUntil(const std::function<bool()> &done, DWORD timeoutMs, DWORD stepMs)
   }
 }
 
+namespace {
+WaitObserver observer = nullptr;
+}  // namespace
+
+void SetWaitObserver(WaitObserver observe) { observer = observe; }
+
+void NoteWait(DWORD boundMs, std::uint64_t tookMs) {
+  if (observer != nullptr) observer(boundMs, tookMs);
+}
+
 }  // namespace winetest

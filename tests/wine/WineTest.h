@@ -43,4 +43,12 @@ std::uint64_t NowMs();
 // once more at the end); says whether it held.
 bool WaitUntil(const std::function<bool()> &done, DWORD timeoutMs, DWORD stepMs = 50);
 
+// How long a wait bounded by `boundMs` took (a service's state, a run of the
+// program), handed to the observer set last, if any: the test programs note
+// the longest for each bound in the test's report (WineTestMain.cpp), where
+// tools/wine-bounds.py compares them with their bounds.
+using WaitObserver = void (*)(DWORD boundMs, std::uint64_t tookMs);
+void SetWaitObserver(WaitObserver observe);
+void NoteWait(DWORD boundMs, std::uint64_t tookMs);
+
 }  // namespace winetest

@@ -33,7 +33,9 @@ BoundedRun RunAndWaitWithin(const std::wstring &commandLine, DWORD limitMs) {
     ADD_FAILURE() << "no thread: " << GetLastError();
     return run;
   }
+  const std::uint64_t started = winetest::NowMs();
   run.endedInTime = WaitForSingleObject(thread, limitMs) == WAIT_OBJECT_0;
+  winetest::NoteWait(limitMs, winetest::NowMs() - started);
   if (!run.endedInTime) {
     winetest::EndDescendantsOf(GetCurrentProcessId());
     WaitForSingleObject(thread, INFINITE);
