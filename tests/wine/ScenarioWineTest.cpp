@@ -294,6 +294,16 @@ TEST_F(ProgramOnWine, DecoysBesideTheProgramAndInItsDirectoryNeverRun) {
   EXPECT_TRUE(winetest::WaitUntilGone(kName, 5000));
 }
 
+TEST_F(ProgramOnWine, UncaughtExceptionEndsTheProgramWithThreeAndNoBox) {
+  ASSERT_FALSE(winetest::Arg("uncaught").empty()) << "run with --uncaught=<FQUncaught.exe>";
+  const Outcome run = RunProgram(winetest::WindowsPath(winetest::Arg("uncaught")));
+  ASSERT_TRUE(run.finished);
+  EXPECT_EQ(run.exitCode, 3u) << "abort()'s exit code, which installers are told of";
+  // Wine's msvcrt shows no box for abort(); Windows' does, which is why the
+  // handler does not call it. This holds that no box of any kind comes.
+  EXPECT_TRUE(run.seen.boxes.empty());
+}
+
 // DLLs of ours that note their own load (FQPlantedDll), planted under the
 // names of DLLs that Windows loads late on a program's behalf and takes from
 // beside the program, or from the current directory, when someone put them
