@@ -56,17 +56,19 @@ if ! "$FQ_WINE" "$dir/tests/bench/FQBench.exe" --runs="$runs" --program="$dir/FQ
 fi
 grep '^run ' "$out/all.txt" | tr -d '\r' >"$out/runs.txt"
 
+# middle: the median of the numbers on its input, one a line; fails without any.
+middle() {
+  sort -g | awk '{ v[NR] = $1 } END { if (NR == 0) exit 1; print (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2 }'
+}
 # median <case> <field>: field 3 is milliseconds, 4 the peak working set, 5 the peak pagefile use.
 median() {
-  awk -v c="$1" -v f="$2" '$2 == c { print $f }' "$out/runs.txt" | sort -g |
-    awk '{ v[NR] = $1 } END { if (NR == 0) exit 1; print (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2 }'
+  awk -v c="$1" -v f="$2" '$2 == c { print $f }' "$out/runs.txt" | middle
 }
 # paired <case> <other>: the median of the differences in milliseconds, the
 # nth run of one less the nth of the other, taken in the same round.
 paired() {
   awk -v a="$1" -v b="$2" '$2 == a { x[++n] = $3 } $2 == b { y[++m] = $3 }
-    END { for (i = 1; i <= n && i <= m; i++) print x[i] - y[i] }' "$out/runs.txt" | sort -g |
-    awk '{ v[NR] = $1 } END { if (NR == 0) exit 1; print (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2 }'
+    END { for (i = 1; i <= n && i <= m; i++) print x[i] - y[i] }' "$out/runs.txt" | middle
 }
 declare -A ms ws pf events
 for c in empty window none stopped running netstop none-noevents stopped-noevents running-noevents; do
