@@ -10,6 +10,8 @@
 # instead, to build and boot the emulated machine that has it (tools/guest/).
 set -eu
 here=$(dirname "$0")
+# shellcheck source=tools/apt-sources.sh
+. "$here/apt-sources.sh"
 
 # Building the guest's image and booting it.
 guest="qemu-system-x86 qemu-utils mmdebstrap e2fsprogs"
@@ -63,11 +65,13 @@ inno_setup() {
     echo "$lock_hash" >"$stamp.new" && mv "$stamp.new" "$stamp"
 }
 
-# not_installed <package...>: those that are not installed, once each.
+# not_installed <package...>: those that are not installed, once each, as
+# apt sees them (its status file, which APT_CONFIG may name).
 not_installed() {
+  eval "$(apt-config shell status Dir::State::status/f)"
   for package in "$@"; do
-    dpkg-query -W -f='${Status}\n' "$package" 2>/dev/null | grep -q 'ok installed' ||
-      echo "$package"
+    dpkg-query --admindir="$(dirname "${status:-/var/lib/dpkg/status}")" \
+      -W -f='${Status}\n' "$package" 2>/dev/null | grep -q 'ok installed' || echo "$package"
   done | sort -u | xargs
 }
 # shellcheck disable=SC2086 # lists of package names
@@ -87,7 +91,7 @@ if [ "$(id -u)" -ne 0 ]; then
   fi
 fi
 
-echo "install-prereqs: installing $missing $missing_lean"
+echo "install-prereqs: installing $missing${missing_lean:+ $missing_lean}"
 # wine32 comes from the i386 side of the archive.
 case $missing in
   *:i386*)
@@ -96,11 +100,43 @@ case $missing in
     fi
     ;;
 esac
-$as_root apt-get update -q
-# shellcheck disable=SC2086 # lists of package names
-[ -z "$missing" ] || $as_root env DEBIAN_FRONTEND=noninteractive apt-get install -y -q $missing
-# shellcheck disable=SC2086 # lists of package names
-[ -z "$missing_lean" ] ||
-  $as_root env DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-install-recommends \
-    $missing_lean
+# An index that cannot be fetched (a mirror out of step with its Release file
+# for a while) stops nothing yet: most installs need nothing from it. Where
+# the install does, it is tried once more with the suites whose index failed
+# left out, for that one command; the machine's sources stay as they are.
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+update_log=$work/update.log left_out=$work/left-out
+# sudo passes no APT_CONFIG of its own accord.
+root_env="$as_root env ${APT_CONFIG:+APT_CONFIG=$APT_CONFIG}"
+if ! $root_env sh -c ". '$here/apt-sources.sh' && apt_update_log '$update_log'"; then
+  apt_failed_suites "$update_log" >"$left_out"
+  echo "install-prereqs: warning: apt-get update could not fetch every index; going on:" \
+    "$(apt_failed_lines "$update_log" | paste -sd';' -)" >&2
+fi
+# install <apt-get option...>: the missing packages.
+install() {
+  # shellcheck disable=SC2086 # lists of package names
+  { [ -z "$missing" ] || $root_env DEBIAN_FRONTEND=noninteractive apt-get "$@" install -y -q $missing; } &&
+    { [ -z "$missing_lean" ] ||
+      $root_env DEBIAN_FRONTEND=noninteractive apt-get "$@" install -y -q --no-install-recommends \
+        $missing_lean; }
+}
+if ! install; then
+  if [ ! -s "$left_out" ]; then
+    echo "install-prereqs: could not install $missing${missing_lean:+ $missing_lean}" >&2
+    exit 1
+  fi
+  suites=$(awk '{ print $2 " (" $1 ")" }' "$left_out" | paste -sd, - | sed 's/,/, /g')
+  echo "install-prereqs: the install failed; trying once more without $suites," \
+    "whose index could not be fetched" >&2
+  apt_sources_without "$work/sources" "$left_out"
+  # shellcheck disable=SC2046 # options
+  if ! install $(apt_use_sources "$work/sources"); then
+    echo "install-prereqs: could not install $missing${missing_lean:+ $missing_lean}: apt could not fetch" \
+      "$(apt_failed_lines "$update_log" | cut -d' ' -f2- | paste -sd';' -)," \
+      "and without $suites the install failed too" >&2
+    exit 1
+  fi
+fi
 if [ "${1:-all}" = all ]; then inno_setup; fi
