@@ -194,16 +194,21 @@ class CalledByAnInstaller : public winetest::ProgramTest,
   }
 
   void InstallInnoSetup() {
-    if (winetest::Arg("iscc").empty()) GTEST_SKIP() << "no --iscc=<ISCC.exe>: not installed";
-    ASSERT_FALSE(winetest::Arg("inno-script").empty()) << "run with --inno-script=<.iss>";
-    CompileInnoSetup();
-    if (HasFatalFailure()) return;
+    // A setup compiled beforehand (the self-test kit carries one), or one
+    // compiled here from the script.
+    std::string setup = winetest::WindowsPath(winetest::Arg("inno-setup"));
+    if (setup.empty()) {
+      if (winetest::Arg("iscc").empty()) GTEST_SKIP() << "no --iscc=<ISCC.exe>: not installed";
+      ASSERT_FALSE(winetest::Arg("inno-script").empty()) << "run with --inno-script=<.iss>";
+      CompileInnoSetup();
+      if (HasFatalFailure()) return;
+      setup = innoOutput_ + "\\Output\\FQRemovalSetup.exe";
+    }
     const std::string app = InnoApp();
-    const Outcome installed =
-        RunCommand("\"" + innoOutput_ +
-                   "\\Output\\FQRemovalSetup.exe\" /VERYSILENT /SUPPRESSMSGBOXES "
-                   "/NORESTART /DIR=\"" +
-                   app + "\"");
+    const Outcome installed = RunCommand("\"" + setup +
+                                         "\" /VERYSILENT /SUPPRESSMSGBOXES "
+                                         "/NORESTART /DIR=\"" +
+                                         app + "\"");
     ASSERT_TRUE(installed.finished && installed.exitCode == 0) << installed.exitCode;
     ASSERT_TRUE(winetest::FileExists(app + "\\FQSrvUninstall.exe"));
     // The log goes beside the application's folder, which the uninstaller removes.

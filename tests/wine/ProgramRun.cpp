@@ -1,5 +1,7 @@
 #include "ProgramRun.h"
 
+#include <cstdio>
+
 namespace winetest {
 
 Outcome ProgramTest::Run(const char *program, char *commandLine, const char *directory,
@@ -59,6 +61,40 @@ Outcome ProgramTest::Run(const char *program, char *commandLine, const char *dir
   CloseHandle(process.hProcess);
   if (job) CloseHandle(job);
   outcome.progressGoneAfterwards = !outcome.seen.progress || !IsWindow(outcome.seen.progress);
+  return outcome;
+}
+
+Outcome ProgramTest::RunFromAService() {
+  Outcome outcome;
+  FixtureOptions launcher;
+  launcher.runProgram = WindowsPath(Arg("program"));
+  launcher.resultPath = directory_ + "\\launched.txt";
+  launched_ = true;
+  EXPECT_TRUE(RegisterService(kLauncher, FixtureCommandLine(launcher)));
+  EXPECT_TRUE(StartAndWait(kLauncher));
+  // The file is moved into place whole; until the mover has let go of it,
+  // it may not open yet.
+  std::string result;
+  const std::uint64_t started = NowMs();
+  WaitUntil(
+      [&] {
+        result = ReadWholeFile(launcher.resultPath);
+        return !result.empty();
+      },
+      kProgramTimeoutMs);
+  NoteWait(kProgramTimeoutMs, NowMs() - started);
+  unsigned long exitCode = 0;
+  unsigned long long elapsedMs = 0;
+  unsigned long stationFlags = 0;
+  const int read =
+      std::sscanf(result.c_str(), "%lu %llu %lu", &exitCode, &elapsedMs, &stationFlags);
+  outcome.finished = read >= 2;
+  outcome.exitCode = exitCode;
+  outcome.elapsedMs = elapsedMs;
+  if (outcome.finished) {
+    EXPECT_EQ(read, 3) << "the launcher could not read its window station's flags";
+    EXPECT_EQ(stationFlags & WSF_VISIBLE, 0u) << "the program ran where it is seen";
+  }
   return outcome;
 }
 

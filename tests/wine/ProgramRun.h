@@ -15,6 +15,8 @@
 namespace winetest {
 
 constexpr char kName[] = "FQ";
+// A second instance of our fixture service, which starts the program itself.
+constexpr char kLauncher[] = "FQLauncher";
 // How long a run of the program, or an installer's command, may take before
 // it counts as hung: the longest, in the emulated machine's 32-bit prefix,
 // take under 30 s.
@@ -40,6 +42,7 @@ class ProgramTest : public ::testing::Test {
     options_.logPath = directory_ + "\\fq.log";
   }
   void TearDown() override {
+    if (launched_) RemoveWhateverIsLeft(kLauncher);  // and with it the program, if it still runs
     RemoveWhateverIsLeft(kName);
     RemoveDirectoryTree(directory_);
   }
@@ -63,6 +66,13 @@ class ProgramTest : public ::testing::Test {
     return Run(nullptr, &commandLine[0], nullptr, true);
   }
 
+  // Runs the program as an installer's action running as LocalSystem, or a
+  // deployment agent, does: started by a service, in the services' window
+  // station, where nobody sees a window. Nothing watches it there; the
+  // launching service notes the exit code, the time and its window station's
+  // flags, which say that nobody sees it indeed.
+  Outcome RunFromAService();
+
   std::string Log() const { return ReadWholeFile(options_.logPath); }
 
   std::string directory_;
@@ -70,6 +80,8 @@ class ProgramTest : public ::testing::Test {
 
  private:
   Outcome Run(const char *program, char *commandLine, const char *directory, bool everyProcess);
+
+  bool launched_ = false;
 };
 
 }  // namespace winetest

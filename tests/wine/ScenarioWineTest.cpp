@@ -14,8 +14,6 @@ namespace {
 
 using winetest::kName;
 using winetest::Outcome;
-// A second instance of our fixture service, which starts the program itself.
-const char kLauncher[] = "FQLauncher";
 
 // For one test, a NET.EXE of ours takes the place of the system's, which is
 // put back afterwards. Wine runs the file only when the test program's run
@@ -48,51 +46,7 @@ class SystemNetReplaced {
   bool replaced_ = false;
 };
 
-class ProgramOnWine : public winetest::ProgramTest {
- protected:
-  void TearDown() override {
-    winetest::RemoveWhateverIsLeft(kLauncher);  // and with it the program, if it still runs
-    ProgramTest::TearDown();
-  }
-
-  // Runs the program as an installer's action running as LocalSystem, or a
-  // deployment agent, does: started by a service, in the services' window
-  // station, where nobody sees a window. Nothing watches it there; the
-  // launching service notes the exit code, the time and its window station's
-  // flags, which say that nobody sees it indeed.
-  Outcome RunFromAService() {
-    Outcome outcome;
-    winetest::FixtureOptions launcher;
-    launcher.runProgram = winetest::WindowsPath(winetest::Arg("program"));
-    launcher.resultPath = directory_ + "\\launched.txt";
-    EXPECT_TRUE(winetest::RegisterService(kLauncher, winetest::FixtureCommandLine(launcher)));
-    EXPECT_TRUE(winetest::StartAndWait(kLauncher));
-    // The file is moved into place whole; until the mover has let go of it,
-    // it may not open yet.
-    std::string result;
-    const std::uint64_t started = winetest::NowMs();
-    winetest::WaitUntil(
-        [&] {
-          result = winetest::ReadWholeFile(launcher.resultPath);
-          return !result.empty();
-        },
-        winetest::kProgramTimeoutMs);
-    winetest::NoteWait(winetest::kProgramTimeoutMs, winetest::NowMs() - started);
-    unsigned long exitCode = 0;
-    unsigned long long elapsedMs = 0;
-    unsigned long stationFlags = 0;
-    const int read =
-        std::sscanf(result.c_str(), "%lu %llu %lu", &exitCode, &elapsedMs, &stationFlags);
-    outcome.finished = read >= 2;
-    outcome.exitCode = exitCode;
-    outcome.elapsedMs = elapsedMs;
-    if (outcome.finished) {
-      EXPECT_EQ(read, 3) << "the launcher could not read its window station's flags";
-      EXPECT_EQ(stationFlags & WSF_VISIBLE, 0u) << "the program ran where it is seen";
-    }
-    return outcome;
-  }
-};
+using ProgramOnWine = winetest::ProgramTest;
 
 // The scenarios that need Wine to load a file of ours instead of its built-in
 // one: each runs alone, with WINEDLLOVERRIDES saying so (CMakeLists.txt).
@@ -315,10 +269,13 @@ const char *const kPlantedDlls[] = {"uxtheme.dll"};
 TEST_F(UnderDllOverrides, PlantedDllsBesideTheProgramAndInItsCurrentDirectoryNeverLoad) {
   const std::string planted = winetest::WindowsPath(winetest::Arg("planted-dll"));
   ASSERT_FALSE(winetest::Arg("planted-dll").empty()) << "run with --planted-dll=<FQPlantedDll.dll>";
-  char overrides[256] = {0};
-  GetEnvironmentVariableA("WINEDLLOVERRIDES", overrides, sizeof overrides);
-  ASSERT_NE(std::string(overrides).find("uxtheme"), std::string::npos)
-      << "run with WINEDLLOVERRIDES=uxtheme=n,b, or Wine loads its own";
+  // Windows takes the first file found; Wine only where told to.
+  if (winetest::UnderWine()) {
+    char overrides[256] = {0};
+    GetEnvironmentVariableA("WINEDLLOVERRIDES", overrides, sizeof overrides);
+    ASSERT_NE(std::string(overrides).find("uxtheme"), std::string::npos)
+        << "run with WINEDLLOVERRIDES=uxtheme=n,b, or Wine loads its own";
+  }
   const std::string folder = directory_ + "\\program";
   const std::string current = directory_ + "\\current";
   const std::string program = folder + "\\FQSrvUninstall.exe";

@@ -128,6 +128,11 @@ void EndDescendantsOf(DWORD processId) {
   }
 }
 
+bool UnderWine() {
+  const HMODULE ntdll = GetModuleHandleA("ntdll.dll");
+  return ntdll != nullptr && GetProcAddress(ntdll, "wine_get_version") != nullptr;
+}
+
 std::uint64_t NowMs() { return GetTickCount64(); }
 
 bool WaitUntil(const std::function<bool()> &done, DWORD timeoutMs, DWORD stepMs) {

@@ -36,6 +36,10 @@ std::string DirectoryOf(const std::string &path);
 // `processId` itself.
 void EndDescendantsOf(DWORD processId);
 
+// Whether this runs under Wine rather than on Windows: Wine's ntdll exports
+// wine_get_version, Windows' does not.
+bool UnderWine();
+
 // Milliseconds from a steady clock.
 std::uint64_t NowMs();
 
