@@ -296,6 +296,162 @@ BOOL WINAPI DeregisterEventSource(HANDLE eventLog) {
   return known ? TRUE : FALSE;
 }
 
+namespace {
+
+// One entry as ReadEventLogA lays it out: the record, the source's and the
+// computer's names, the user's SID (none here), the strings, no data, padding
+// to a DWORD, and the length again at the end.
+std::vector<std::uint8_t> RecordBytes(const EventReported &event, DWORD number) {
+  EVENTLOGRECORD record{};
+  std::vector<std::uint8_t> bytes(sizeof record);
+  const auto append = [&bytes](const std::string &text) {
+    bytes.insert(bytes.end(), text.begin(), text.end());
+    bytes.push_back(0);
+  };
+  const auto pad = [&bytes] { bytes.resize((bytes.size() + 3) / 4 * 4); };
+  append(event.source);
+  append("FQTESTMACHINE");
+  pad();
+  record.UserSidOffset = static_cast<DWORD>(bytes.size());
+  record.StringOffset = static_cast<DWORD>(bytes.size());
+  for (const std::string &text : event.strings) append(text);
+  record.DataOffset = static_cast<DWORD>(bytes.size());
+  pad();
+  bytes.resize(bytes.size() + sizeof(DWORD));
+  record.Length = static_cast<DWORD>(bytes.size());
+  record.RecordNumber = number;
+  record.EventID = event.eventId;
+  record.EventType = event.type;
+  record.NumStrings = static_cast<WORD>(event.strings.size());
+  record.EventCategory = event.category;
+  std::memcpy(bytes.data(), &record, sizeof record);
+  std::memcpy(bytes.data() + bytes.size() - sizeof(DWORD), &record.Length, sizeof(DWORD));
+  return bytes;
+}
+
+}  // namespace
+
+HANDLE WINAPI OpenEventLogA(LPCSTR serverName, LPCSTR sourceName) {
+  HANDLE log = nullptr;
+  if (InjectedFault("OpenEventLogA")) {
+    // last error set by the fault
+  } else if (serverName != nullptr || sourceName == nullptr) {
+    S().lastError = ERROR_INVALID_PARAMETER;  // only this machine's log, by name
+  } else {
+    log = NewHandle();
+    S().openEventLogs[log] = std::nullopt;
+  }
+  Log("OpenEventLogA(" + Quote(serverName) + ", " + Quote(sourceName) + ") -> " + handleName(log));
+  return log;
+}
+
+// Sequential reads only, either way, as many whole entries as fit; an entry
+// that does not fit at all fails with the size it needs.
+BOOL WINAPI ReadEventLogA(HANDLE eventLog, DWORD readFlags, DWORD, LPVOID buffer, DWORD bytesToRead,
+                          DWORD *bytesRead, DWORD *minNumberOfBytesNeeded) {
+  BOOL ok = FALSE;
+  DWORD read = 0;
+  auto found = S().openEventLogs.find(eventLog);
+  const std::vector<EventReported> &events = S().events;
+  const bool backwards = (readFlags & EVENTLOG_BACKWARDS_READ) != 0;
+  if (found == S().openEventLogs.end()) {
+    S().lastError = ERROR_INVALID_HANDLE;
+  } else if (readFlags != (EVENTLOG_SEQUENTIAL_READ | EVENTLOG_FORWARDS_READ) &&
+             readFlags != (EVENTLOG_SEQUENTIAL_READ | EVENTLOG_BACKWARDS_READ)) {
+    S().lastError = ERROR_INVALID_PARAMETER;
+  } else if (buffer == nullptr || bytesRead == nullptr || minNumberOfBytesNeeded == nullptr) {
+    S().lastError = ERROR_INVALID_PARAMETER;
+  } else if (!InjectedFault("ReadEventLogA")) {
+    std::size_t next = found->second.value_or(backwards ? events.size() - 1 : 0);
+    auto *out = static_cast<std::uint8_t *>(buffer);
+    while (next < events.size()) {
+      const std::vector<std::uint8_t> record =
+          RecordBytes(events[next], S().oldestEventRecord + static_cast<DWORD>(next));
+      if (record.size() > bytesToRead - read) {
+        if (read == 0) {
+          *minNumberOfBytesNeeded = static_cast<DWORD>(record.size());
+          S().lastError = ERROR_INSUFFICIENT_BUFFER;
+        }
+        break;
+      }
+      std::memcpy(out + read, record.data(), record.size());
+      read += static_cast<DWORD>(record.size());
+      next = backwards ? next - 1 : next + 1;  // before the first, it wraps past the end
+    }
+    found->second = next;
+    if (read == 0 && next >= events.size()) S().lastError = ERROR_HANDLE_EOF;
+    ok = read != 0 ? TRUE : FALSE;
+    *bytesRead = read;
+  }
+  Log("ReadEventLogA(" + handleName(eventLog) + ", " + Hex(readFlags) + ", size " +
+      std::to_string(bytesToRead) + ") -> " + std::to_string(ok) + " read " + std::to_string(read));
+  return ok;
+}
+
+BOOL WINAPI GetNumberOfEventLogRecords(HANDLE eventLog, PDWORD numberOfRecords) {
+  const bool known = S().openEventLogs.count(eventLog) != 0 && numberOfRecords != nullptr;
+  if (known) *numberOfRecords = static_cast<DWORD>(S().events.size());
+  if (!known) S().lastError = ERROR_INVALID_HANDLE;
+  Log("GetNumberOfEventLogRecords(" + handleName(eventLog) + ") -> " + std::to_string(known));
+  return known ? TRUE : FALSE;
+}
+
+BOOL WINAPI GetOldestEventLogRecord(HANDLE eventLog, PDWORD oldestRecord) {
+  const bool known = S().openEventLogs.count(eventLog) != 0 && oldestRecord != nullptr;
+  if (known) *oldestRecord = S().oldestEventRecord;
+  if (!known) S().lastError = ERROR_INVALID_HANDLE;
+  Log("GetOldestEventLogRecord(" + handleName(eventLog) + ") -> " + std::to_string(known));
+  return known ? TRUE : FALSE;
+}
+
+BOOL WINAPI CloseEventLog(HANDLE eventLog) {
+  const bool known = S().openEventLogs.erase(eventLog) != 0;
+  if (!known) S().lastError = ERROR_INVALID_HANDLE;
+  Log("CloseEventLog(" + handleName(eventLog) + ") -> " + std::to_string(known ? 1 : 0));
+  return known ? TRUE : FALSE;
+}
+
+// ---- the process's token ----
+
+BOOL WINAPI OpenProcessToken(HANDLE process, DWORD desiredAccess, PHANDLE token) {
+  HANDLE opened = nullptr;
+  if (InjectedFault("OpenProcessToken")) {
+    // last error set by the fault
+  } else if (process != GetCurrentProcess() || token == nullptr) {
+    S().lastError = ERROR_INVALID_HANDLE;  // our own process only
+  } else {
+    opened = NewHandle();
+    S().openTokens.insert(opened);
+  }
+  if (token != nullptr) *token = opened;
+  Log("OpenProcessToken(" + Hex(desiredAccess) + ") -> " + handleName(opened));
+  return opened != nullptr ? TRUE : FALSE;
+}
+
+// Knows TokenElevation only.
+BOOL WINAPI GetTokenInformation(HANDLE token, TOKEN_INFORMATION_CLASS informationClass,
+                                LPVOID information, DWORD length, PDWORD returnLength) {
+  BOOL ok = FALSE;
+  if (S().openTokens.count(token) == 0) {
+    S().lastError = ERROR_INVALID_HANDLE;
+  } else if (InjectedFault("GetTokenInformation")) {
+    // last error set by the fault
+  } else if (informationClass != TokenElevation) {
+    S().lastError = ERROR_INVALID_PARAMETER;
+  } else {
+    if (returnLength != nullptr) *returnLength = sizeof(TOKEN_ELEVATION);
+    if (information == nullptr || length < sizeof(TOKEN_ELEVATION)) {
+      S().lastError = ERROR_INSUFFICIENT_BUFFER;
+    } else {
+      static_cast<TOKEN_ELEVATION *>(information)->TokenIsElevated = S().elevated ? 1 : 0;
+      ok = TRUE;
+    }
+  }
+  Log("GetTokenInformation(" + handleName(token) + ", " + std::to_string(informationClass) +
+      ") -> " + std::to_string(ok));
+  return ok;
+}
+
 void standin::Machine::dropService(const std::string &name) {
   state().keys.erase(kServicesKey + name);
   state().services.erase(name);

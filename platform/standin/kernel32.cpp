@@ -249,8 +249,10 @@ HANDLE WINAPI CreateFileA(LPCSTR fileName, DWORD access, DWORD, LPSECURITY_ATTRI
 BOOL WINAPI CloseHandle(HANDLE handle) {
   OpenedFile *file = OpenFile(handle);
   if (file != nullptr) file->closed = true;
-  const bool known =
-      S().openProcesses.erase(handle) + S().openThreads.erase(handle) != 0 || file != nullptr;
+  const bool known = S().openProcesses.erase(handle) + S().openThreads.erase(handle) +
+                             S().openTokens.erase(handle) !=
+                         0 ||
+                     file != nullptr;
   if (!known) S().lastError = ERROR_INVALID_HANDLE;
   Log("CloseHandle(" + handleName(handle) + ") -> " + std::to_string(known ? 1 : 0));
   return known ? TRUE : FALSE;
@@ -277,6 +279,8 @@ UINT WINAPI GetSystemDirectoryA(LPSTR buffer, UINT size) {
 }
 
 DWORD WINAPI GetCurrentProcessId() { return kOwnProcessId; }
+
+HANDLE WINAPI GetCurrentProcess() { return reinterpret_cast<HANDLE>(static_cast<LONG_PTR>(-1)); }
 
 // Knows only our own process.
 BOOL WINAPI ProcessIdToSessionId(DWORD processId, DWORD *sessionId) {

@@ -121,6 +121,10 @@ void Machine::setSystemDirectory(const std::string &path) { state().systemDirect
 
 void Machine::setSessionId(DWORD id) { state().sessionId = id; }
 
+void Machine::setOldestEventRecord(DWORD number) { state().oldestEventRecord = number; }
+
+void Machine::setElevated(bool elevated) { state().elevated = elevated; }
+
 void Machine::setWindowsVersion(BYTE major, BYTE minor, WORD build) {
   state().windowsVersion = major | DWORD{minor} << 8 | DWORD{build} << 16;
 }
@@ -160,6 +164,8 @@ std::vector<HANDLE> Machine::openHandles() const {
   }
   for (HANDLE object : state_->gdiObjects) open.push_back(object);
   for (const auto &entry : state_->openEventSources) open.push_back(entry.first);
+  for (const auto &entry : state_->openEventLogs) open.push_back(entry.first);
+  for (HANDLE token : state_->openTokens) open.push_back(token);
   return open;
 }
 

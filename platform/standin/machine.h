@@ -152,6 +152,10 @@ class Machine {
   void setMessageBoxHook(std::function<void(const MessageBoxShown &)> hook);
   // 0: the process runs where nobody sees it (a service's window station).
   void setWindowStationFlags(DWORD flags);
+  // The Application log has wrapped: its oldest entry has this number.
+  void setOldestEventRecord(DWORD number);
+  // false: the process runs with a token that is not elevated (TokenElevation).
+  void setElevated(bool elevated);
   // The service manager forgets a service, and its registry key goes: what it
   // does with a service marked for deletion once it has stopped.
   void dropService(const std::string &name);

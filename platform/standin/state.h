@@ -27,6 +27,14 @@ struct Machine::State {
   // event log
   std::map<HANDLE, std::string> openEventSources;  // handle -> source name
   std::vector<EventReported> events;
+  DWORD oldestEventRecord = 1;  // the number of events[0]
+  // open log handle (OpenEventLogA) -> index of the next entry a sequential
+  // read gives, or none before the first read
+  std::map<HANDLE, std::optional<std::size_t>> openEventLogs;
+
+  // the process's token
+  std::set<HANDLE> openTokens;
+  bool elevated = true;
 
   // processes
   std::map<std::string, ChildBehaviour> childBehaviours;

@@ -180,6 +180,49 @@ BOOL WINAPI ReportEventA(HANDLE eventLog, WORD type, WORD category, DWORD eventI
                          WORD stringCount, DWORD dataSize, LPCSTR *strings, LPVOID data);
 BOOL WINAPI DeregisterEventSource(HANDLE eventLog);
 
+// Reading the log back, as the self-test kit does.
+#define ERROR_HANDLE_EOF 38L
+#define EVENTLOG_SEQUENTIAL_READ 0x0001
+#define EVENTLOG_SEEK_READ 0x0002
+#define EVENTLOG_FORWARDS_READ 0x0004
+#define EVENTLOG_BACKWARDS_READ 0x0008
+using PDWORD = DWORD *;
+struct EVENTLOGRECORD {
+  DWORD Length;
+  DWORD Reserved;
+  DWORD RecordNumber;
+  DWORD TimeGenerated;
+  DWORD TimeWritten;
+  DWORD EventID;
+  WORD EventType;
+  WORD NumStrings;
+  WORD EventCategory;
+  WORD ReservedFlags;
+  DWORD ClosingRecordNumber;
+  DWORD StringOffset;
+  DWORD UserSidLength;
+  DWORD UserSidOffset;
+  DWORD DataLength;
+  DWORD DataOffset;
+};
+HANDLE WINAPI OpenEventLogA(LPCSTR serverName, LPCSTR sourceName);
+BOOL WINAPI ReadEventLogA(HANDLE eventLog, DWORD readFlags, DWORD recordOffset, LPVOID buffer,
+                          DWORD bytesToRead, DWORD *bytesRead, DWORD *minNumberOfBytesNeeded);
+BOOL WINAPI GetNumberOfEventLogRecords(HANDLE eventLog, PDWORD numberOfRecords);
+BOOL WINAPI GetOldestEventLogRecord(HANDLE eventLog, PDWORD oldestRecord);
+BOOL WINAPI CloseEventLog(HANDLE eventLog);
+
+// ---- the process's token ---------------------------------------------------
+#define TOKEN_QUERY 0x0008
+using PHANDLE = HANDLE *;
+enum TOKEN_INFORMATION_CLASS { TokenUser = 1, TokenElevation = 20 };
+struct TOKEN_ELEVATION {
+  DWORD TokenIsElevated;
+};
+BOOL WINAPI OpenProcessToken(HANDLE process, DWORD desiredAccess, PHANDLE token);
+BOOL WINAPI GetTokenInformation(HANDLE token, TOKEN_INFORMATION_CLASS informationClass,
+                                LPVOID information, DWORD length, PDWORD returnLength);
+
 // ---- processes, waits, time ----------------------------------------------
 #define MAX_PATH 260
 #define INFINITE 0xFFFFFFFFu
@@ -253,6 +296,7 @@ void WINAPI Sleep(DWORD milliseconds);
 UINT WINAPI GetSystemDirectoryA(LPSTR buffer, UINT size);
 // The process's session, and the version of Windows: major, minor, build.
 DWORD WINAPI GetCurrentProcessId();
+HANDLE WINAPI GetCurrentProcess();  // a pseudo handle: never closed
 BOOL WINAPI ProcessIdToSessionId(DWORD processId, DWORD *sessionId);
 DWORD WINAPI GetVersion();
 HMODULE WINAPI GetModuleHandleA(LPCSTR moduleName);

@@ -1,0 +1,219 @@
+// What the self-test kit decides on its own, where Wine cannot show it: that
+// it refuses a machine with a real FQ or a process that is not elevated,
+// changing nothing, and finds what a stopped run left; and that it reads an
+// entry back from the Application log as the program wrote it.
+#include <string>
+#include <vector>
+
+#include "StandinTest.h"
+#include "app/Uninstall.h"
+#include "tests/selftest/EventLogReader.h"
+#include "tests/selftest/KitGuard.h"
+
+namespace {
+
+const char kRealImage[] = "C:\\Program Files\\FernQuay\\fq.exe";
+const char kKitFixture[] = "\"C:\\FQ self-test\\bin\\FQFixtureService.exe\" --log C:\\t\\fq.log";
+
+class KitGuardTest : public StandinTest {
+ protected:
+  static void RegistryOnly(const std::string &name, const std::string &imagePath) {
+    machine().setStringValue(ServiceKey(name), "ImagePath", REG_EXPAND_SZ, imagePath);
+  }
+  // Looked at, the machine is as it was: nothing deleted, every handle closed.
+  static kitguard::Survey LookChangingNothing(const std::string &what) {
+    const kitguard::Survey survey = kitguard::Look();
+    EXPECT_EQ(0, machine().countCalls("DeleteService")) << what;
+    EXPECT_EQ(0, machine().countCalls("CreateProcessA")) << what;
+    EXPECT_TRUE(machine().openHandles().empty()) << what;
+    return survey;
+  }
+};
+
+TEST_F(KitGuardTest, CleanElevatedMachine_MayRunAndNothingIsLeft) {
+  const kitguard::Survey survey = LookChangingNothing("clean");
+  EXPECT_EQ("", survey.refusal);
+  EXPECT_TRUE(survey.services.empty());
+  EXPECT_TRUE(survey.keys.empty());
+}
+
+TEST_F(KitGuardTest, RealFq_IsRefusedInOneLineNamingIt_EvenWhenNotElevated) {
+  const std::string refusedEnd =
+      ": the checks would remove it. Run the self-test on a test machine without FQ.";
+  const std::string key = "the key HKEY_LOCAL_MACHINE\\System\\CurrentControlSet\\Services\\FQ";
+  struct Case {
+    const char *what;
+    void (*arrange)();
+    std::string refusal;
+  };
+  const Case cases[] = {
+      {"a service", [] { InstallService("FQ", SERVICE_RUNNING, kRealImage); },
+       "this machine has the service FQ (" + std::string(kRealImage) + ")" + refusedEnd},
+      {"a key the manager does not know", [] { RegistryOnly("FQ", kRealImage); },
+       "this machine has " + key + " (ImagePath " + kRealImage + ")" + refusedEnd},
+      {"a key without ImagePath", [] { machine().addKey(ServiceKey("FQ")); },
+       "this machine has " + key + " (no ImagePath)" + refusedEnd},
+      {"our fixture's name inside another's",
+       [] { RegistryOnly("FQ", "C:\\x\\NotFQFixtureService.exe"); },
+       "this machine has " + key + " (ImagePath C:\\x\\NotFQFixtureService.exe)" + refusedEnd},
+      {"our fixture's name with more after it",
+       [] { RegistryOnly("FQ", "C:\\x\\FQFixtureService.exe.old"); },
+       "this machine has " + key + " (ImagePath C:\\x\\FQFixtureService.exe.old)" + refusedEnd},
+      {"the checks' path with more after it", [] { RegistryOnly("FQ", "C:\\nowhere\\fq.exe2"); },
+       "this machine has " + key + " (ImagePath C:\\nowhere\\fq.exe2)" + refusedEnd}};
+  for (const Case &c : cases) {
+    for (const bool elevated : {true, false}) {
+      machine().reset();
+      machine().setElevated(elevated);
+      c.arrange();
+      InstallService("FQLauncher", SERVICE_STOPPED, kKitFixture);  // left, but not touched now
+      const kitguard::Survey survey = LookChangingNothing(c.what);
+      EXPECT_EQ(c.refusal, survey.refusal) << c.what;
+      EXPECT_TRUE(survey.services.empty()) << c.what << ": nothing to remove when refused";
+      EXPECT_TRUE(machine().serviceExists("FQLauncher"));
+    }
+  }
+}
+
+TEST_F(KitGuardTest, NotElevated_IsRefusedSayingWhatToDo_AndNothingIsRemoved) {
+  machine().setElevated(false);
+  InstallService("FQ", SERVICE_RUNNING, kKitFixture);  // a stopped run's: ours, but not now
+  InstallService("FQLauncher", SERVICE_STOPPED, kKitFixture);
+  const kitguard::Survey survey = LookChangingNothing("not elevated");
+  EXPECT_EQ(
+      "not elevated: it registers services and writes to HKEY_LOCAL_MACHINE. Open the command "
+      "prompt with \"Run as administrator\" and run selftest.cmd there again.",
+      survey.refusal);
+  EXPECT_TRUE(survey.services.empty());
+  EXPECT_TRUE(survey.keys.empty());
+}
+
+TEST_F(KitGuardTest, ElevationThatCannotBeRead_IsRefusedNamingTheCall) {
+  for (const char *failing : {"OpenProcessToken", "GetTokenInformation"}) {
+    machine().reset();
+    machine().failCall(failing, {1, ERROR_ACCESS_DENIED});
+    const kitguard::Survey survey = LookChangingNothing(failing);
+    EXPECT_EQ(
+        std::string("cannot tell whether it runs elevated: ") + failing + " failed with error 5",
+        survey.refusal);
+  }
+}
+
+TEST_F(KitGuardTest, WhatAStoppedRunLeft_IsListedForRemoval) {
+  struct Case {
+    const char *what;
+    void (*arrange)();
+  };
+  const Case fqCases[] = {
+      {"FQ, our fixture, quoted with options",
+       [] { InstallService("FQ", SERVICE_RUNNING, kKitFixture); }},
+      {"FQ, our fixture, bare and in lower case",
+       [] { InstallService("FQ", SERVICE_STOPPED, "Z:\\kit\\bin\\fqfixtureservice.exe"); }},
+      {"FQ known to the registry only, as the checks make it",
+       [] { RegistryOnly("FQ", "C:\\nowhere\\fq.exe"); }}};
+  for (const Case &c : fqCases) {
+    machine().reset();
+    c.arrange();
+    InstallService("FQLauncher", SERVICE_RUNNING, kKitFixture);
+    InstallService("FQDependent", SERVICE_RUNNING, kKitFixture);
+    RegistryOnly("FQWineTest", "C:\\whatever.exe");
+    machine().setStringValue(kitguard::kOwnKey, "Sz", REG_SZ, "left");
+    const kitguard::Survey survey = LookChangingNothing(c.what);
+    EXPECT_EQ("", survey.refusal) << c.what;
+    EXPECT_EQ((std::vector<std::string>{"FQ", "FQLauncher", "FQDependent", "FQWineTest"}),
+              survey.services)
+        << c.what;
+    EXPECT_EQ(std::vector<std::string>{kitguard::kOwnKey}, survey.keys) << c.what;
+    EXPECT_TRUE(machine().serviceExists("FQLauncher")) << "only listed";
+  }
+}
+
+class KitEventLogTest : public StandinTest {
+ protected:
+  // An entry of another program, as any program writes one.
+  static void Report(const char *source, WORD type, DWORD id, const std::string &text) {
+    HANDLE log = RegisterEventSourceA(nullptr, source);
+    const char *strings[] = {text.c_str()};
+    ReportEventA(log, type, 0, id, nullptr, 1, 0, strings, nullptr);
+    DeregisterEventSource(log);
+  }
+};
+
+TEST_F(KitEventLogTest, EachRunsEntryComesBackAsTheProgramWroteIt_OthersLeftOut) {
+  machine().setOldestEventRecord(500);  // a log that has wrapped
+  Report("Other", EVENTLOG_INFORMATION_TYPE, 7, "before");
+  Report("FQSrvUninstall", EVENTLOG_ERROR_TYPE, 2, "an earlier run's");
+  DWORD mark = 0;
+  ASSERT_TRUE(kitlog::NextRecord(mark));
+  EXPECT_EQ(502u, mark);
+
+  machine().setStringValue(ServiceKey("FQ"), "ImagePath", REG_EXPAND_SZ, "C:\\nowhere\\fq.exe");
+  EXPECT_EQ(Uninstall::kExitRemovalFailed, Uninstall::Main());
+  Report("Other", EVENTLOG_ERROR_TYPE, 9, "between");
+  machine().dropService("FQ");
+  InstallService("FQ", SERVICE_STOPPED);
+  EXPECT_EQ(Uninstall::kExitRemoved, Uninstall::Main());
+
+  std::vector<kitlog::Entry> entries;
+  ASSERT_TRUE(kitlog::EntriesSince(mark, "FQSrvUninstall", entries));
+  const std::vector<standin::EventReported> written = machine().events();
+  ASSERT_EQ(5u, written.size());
+  ASSERT_EQ(2u, entries.size());
+  const std::size_t runs[] = {2, 4};  // the program's two entries among those written
+  const DWORD types[] = {EVENTLOG_ERROR_TYPE, EVENTLOG_INFORMATION_TYPE};
+  const DWORD ids[] = {2, 1};
+  for (std::size_t i = 0; i < entries.size(); ++i) {
+    EXPECT_EQ(500 + runs[i], entries[i].record);
+    EXPECT_EQ("FQSrvUninstall", entries[i].source);
+    EXPECT_EQ(types[i], entries[i].type);
+    EXPECT_EQ(ids[i], entries[i].id);
+    EXPECT_EQ(written[runs[i]].strings, entries[i].strings);
+    EXPECT_TRUE(entries[i].userSid.empty());
+  }
+  EXPECT_NE(std::string::npos, entries[0].strings.at(0).find("could not remove the service FQ"));
+  EXPECT_TRUE(machine().openHandles().empty());
+}
+
+TEST_F(KitEventLogTest, EntryLongerThanTheFirstBuffer_ComesBackWhole) {
+  DWORD mark = 0;
+  ASSERT_TRUE(kitlog::NextRecord(mark));
+  const std::string longText(20000, 'x');
+  Report("FQSrvUninstall", EVENTLOG_ERROR_TYPE, 2, longText);
+  Report("FQSrvUninstall", EVENTLOG_INFORMATION_TYPE, 1, "short");
+  std::vector<kitlog::Entry> entries;
+  ASSERT_TRUE(kitlog::EntriesSince(mark, "FQSrvUninstall", entries));
+  ASSERT_EQ(2u, entries.size());
+  EXPECT_EQ(std::vector<std::string>{longText}, entries[0].strings);
+  EXPECT_EQ(std::vector<std::string>{"short"}, entries[1].strings);
+  EXPECT_EQ(1, CountContaining("size 8192) -> 0 read 0"))
+      << "one read too small for it, then a larger one";
+}
+
+TEST_F(KitEventLogTest, EmptyLog_OrNothingSinceTheMark_GivesNoEntry) {
+  DWORD mark = 0;
+  ASSERT_TRUE(kitlog::NextRecord(mark));
+  std::vector<kitlog::Entry> entries{kitlog::Entry{}};
+  EXPECT_TRUE(kitlog::EntriesSince(mark, "FQSrvUninstall", entries));
+  EXPECT_TRUE(entries.empty());
+  Report("FQSrvUninstall", EVENTLOG_ERROR_TYPE, 2, "before the mark");
+  ASSERT_TRUE(kitlog::NextRecord(mark));
+  EXPECT_TRUE(kitlog::EntriesSince(mark, "FQSrvUninstall", entries));
+  EXPECT_TRUE(entries.empty());
+}
+
+TEST_F(KitEventLogTest, LogThatCannotBeOpenedOrRead_IsNoAnswer) {
+  std::vector<kitlog::Entry> entries;
+  DWORD mark = 0;
+  machine().failCall("OpenEventLogA", {1, ERROR_ACCESS_DENIED});
+  machine().failCall("OpenEventLogA", {2, ERROR_ACCESS_DENIED});
+  EXPECT_FALSE(kitlog::NextRecord(mark));
+  EXPECT_FALSE(kitlog::EntriesSince(0, "FQSrvUninstall", entries));
+
+  machine().reset();
+  Report("FQSrvUninstall", EVENTLOG_ERROR_TYPE, 2, "written");
+  machine().failCall("ReadEventLogA", {1, 1722});
+  EXPECT_FALSE(kitlog::EntriesSince(0, "FQSrvUninstall", entries));
+  EXPECT_TRUE(machine().openHandles().empty()) << "closed on failure too";
+}
+
+}  // namespace
