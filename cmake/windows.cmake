@@ -20,6 +20,7 @@ target_link_options(FQSrvUninstall PRIVATE ${FQ_PRODUCT_LINK_OPTIONS})
 
 if(BUILD_TESTING)
   add_subdirectory(tests/wine)
+  add_subdirectory(tests/selftest)
   add_subdirectory(tests/release)
 endif()
 # tools/bench.sh: the launcher that times the program, and the programs it is compared with.

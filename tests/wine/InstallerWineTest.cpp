@@ -4,11 +4,11 @@
 #include <windows.h>
 // Windows Installer's headers take windows.h as read.
 #include <msi.h>
-#include <msiquery.h>
 
 #include <string>
 #include <vector>
 
+#include "MsiPackage.h"
 #include "ProgramRun.h"
 #include "ServiceControl.h"
 #include "WineTest.h"
@@ -27,28 +27,6 @@ using winetest::Outcome;
 // The setups are installed first, as a product is; their uninstallers then
 // run the program.
 enum class Caller { kNsisUninstaller, kBatchFile, kWindowsInstaller, kInnoUninstaller };
-
-// One value from the tables of a Windows Installer package, or empty.
-std::string PackageValue(const std::string &package, const char *query) {
-  std::string value;
-  MSIHANDLE database = 0;
-  if (MsiOpenDatabaseA(package.c_str(), MSIDBOPEN_READONLY, &database) != ERROR_SUCCESS) {
-    return value;
-  }
-  MSIHANDLE view = 0;
-  if (MsiDatabaseOpenViewA(database, query, &view) == ERROR_SUCCESS) {
-    MSIHANDLE record = 0;
-    if (MsiViewExecute(view, 0) == ERROR_SUCCESS && MsiViewFetch(view, &record) == ERROR_SUCCESS) {
-      char text[256] = {0};
-      DWORD size = sizeof text;
-      if (MsiRecordGetStringA(record, 1, text, &size) == ERROR_SUCCESS) value = text;
-      MsiCloseHandle(record);
-    }
-    MsiCloseHandle(view);
-  }
-  MsiCloseHandle(database);
-  return value;
-}
 
 // The lines of a log that name `word`, each from that word on (Inno Setup
 // puts the time before each line).
@@ -179,9 +157,8 @@ class CalledByAnInstaller : public winetest::ProgramTest,
       GTEST_SKIP() << "no --msi-package=<.msi>: built without wixl";
     }
     const std::string package = winetest::WindowsPath(winetest::Arg("msi-package"));
-    const std::string productCode =
-        PackageValue(package, "SELECT `Value` FROM `Property` WHERE `Property` = 'ProductCode'");
-    const std::string component = PackageValue(package, "SELECT `ComponentId` FROM `Component`");
+    const std::string productCode = winetest::ProductCode(package);
+    const std::string component = winetest::ComponentId(package);
     ASSERT_FALSE(productCode.empty() || component.empty()) << "cannot read " << package;
     const Outcome installed = RunCommand("msiexec /i \"" + package + "\" /qn");
     ASSERT_TRUE(installed.finished && installed.exitCode == 0) << installed.exitCode;

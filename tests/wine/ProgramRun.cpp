@@ -5,7 +5,7 @@
 namespace winetest {
 
 Outcome ProgramTest::Run(const char *program, char *commandLine, const char *directory,
-                         bool everyProcess) {
+                         bool everyProcess, HANDLE token) {
   Outcome outcome;
   STARTUPINFOA startup{};
   startup.cb = sizeof startup;
@@ -22,8 +22,12 @@ Outcome ProgramTest::Run(const char *program, char *commandLine, const char *dir
   // the desktop has none: a console program it starts gets a console of its
   // own. An installer's command line keeps ours.
   const DWORD flags = program != nullptr ? DETACHED_PROCESS : CREATE_SUSPENDED;
-  if (!CreateProcessA(program, commandLine, nullptr, nullptr, FALSE, flags, nullptr, directory,
-                      &startup, &process)) {
+  const BOOL created =
+      token != nullptr ? CreateProcessAsUserA(token, program, commandLine, nullptr, nullptr, FALSE,
+                                              flags, nullptr, directory, &startup, &process)
+                       : CreateProcessA(program, commandLine, nullptr, nullptr, FALSE, flags,
+                                        nullptr, directory, &startup, &process);
+  if (!created) {
     ADD_FAILURE() << "cannot start " << (program ? program : commandLine) << ": " << GetLastError();
     if (job) CloseHandle(job);
     return outcome;

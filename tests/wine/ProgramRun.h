@@ -60,6 +60,12 @@ class ProgramTest : public ::testing::Test {
     return Run(program.c_str(), nullptr, directory, false);
   }
 
+  // Runs the program with another token (CreateProcessAsUserA) and watches it.
+  Outcome RunProgramAs(HANDLE token) {
+    const std::string program = WindowsPath(Arg("program"));
+    return Run(program.c_str(), nullptr, nullptr, false, token);
+  }
+
   // Runs a command line that starts the program in turn, as an installer
   // does, and watches the windows of every process.
   Outcome RunCommand(std::string commandLine) {
@@ -79,7 +85,8 @@ class ProgramTest : public ::testing::Test {
   FixtureOptions options_;
 
  private:
-  Outcome Run(const char *program, char *commandLine, const char *directory, bool everyProcess);
+  Outcome Run(const char *program, char *commandLine, const char *directory, bool everyProcess,
+              HANDLE token = nullptr);
 
   bool launched_ = false;
 };

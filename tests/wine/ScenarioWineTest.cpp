@@ -263,17 +263,31 @@ TEST_F(ProgramOnWine, UncaughtExceptionEndsTheProgramWithThreeAndNoBox) {
 // beside the program, or from the current directory, when someone put them
 // there. Wine prefers its own built-in copies unless the run's environment says
 // native first, as Windows has it for every DLL that is not a KnownDLL: this
-// test runs alone with WINEDLLOVERRIDES for these names (CMakeLists.txt).
+// test runs alone with WINEDLLOVERRIDES for these names (CMakeLists.txt), or,
+// where a Windows program starts it (the self-test kit's runner, whose
+// children Wine hands no WINEDLLOVERRIDES), with Wine's own setting of them
+// for the program: AppDefaults\FQSrvUninstall.exe\DllOverrides in
+// HKEY_CURRENT_USER\Software\Wine.
 const char *const kPlantedDlls[] = {"uxtheme.dll"};
+
+bool WineTakesPlantedDlls() {
+  char overrides[256] = {0};
+  GetEnvironmentVariableA("WINEDLLOVERRIDES", overrides, sizeof overrides);
+  if (std::string(overrides).find("uxtheme") != std::string::npos) return true;
+  char setting[64] = {0};
+  DWORD size = sizeof setting;
+  return RegGetValueA(HKEY_CURRENT_USER,
+                      "Software\\Wine\\AppDefaults\\FQSrvUninstall.exe\\DllOverrides", "uxtheme",
+                      RRF_RT_REG_SZ, nullptr, setting, &size) == ERROR_SUCCESS &&
+         std::string(setting).rfind("native", 0) == 0;
+}
 
 TEST_F(UnderDllOverrides, PlantedDllsBesideTheProgramAndInItsCurrentDirectoryNeverLoad) {
   const std::string planted = winetest::WindowsPath(winetest::Arg("planted-dll"));
   ASSERT_FALSE(winetest::Arg("planted-dll").empty()) << "run with --planted-dll=<FQPlantedDll.dll>";
   // Windows takes the first file found; Wine only where told to.
   if (winetest::UnderWine()) {
-    char overrides[256] = {0};
-    GetEnvironmentVariableA("WINEDLLOVERRIDES", overrides, sizeof overrides);
-    ASSERT_NE(std::string(overrides).find("uxtheme"), std::string::npos)
+    ASSERT_TRUE(WineTakesPlantedDlls())
         << "run with WINEDLLOVERRIDES=uxtheme=n,b, or Wine loads its own";
   }
   const std::string folder = directory_ + "\\program";

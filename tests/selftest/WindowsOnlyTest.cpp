@@ -1,0 +1,318 @@
+// What only Windows can decide, each a check of its own: its own NET asking
+// about dependent services, session 0, a token without rights, the event as
+// the Application log holds it, and msiexec's 1603. Under Wine each says why
+// it cannot tell there and counts as skipped, never as passed.
+#include <gtest/gtest.h>
+#include <windows.h>
+// Windows Installer's headers take windows.h as read.
+#include <msi.h>
+
+#include <string>
+#include <vector>
+
+#include "EventLogReader.h"
+#include "MsiPackage.h"
+#include "ProgramRun.h"
+#include "ServiceControl.h"
+#include "WineTest.h"
+#include "eventlog/modEventLog.h"
+
+namespace {
+
+using winetest::kName;
+using winetest::Outcome;
+
+#define SKIP_UNDER_WINE(why) \
+  if (winetest::UnderWine()) GTEST_SKIP() << "not run under Wine: " << (why)
+
+const char kSource[] = "FQSrvUninstall";
+// A service of ours that depends on FQ.
+const char kDependent[] = "FQDependent";
+const char kRegistryOnlyImage[] = "C:\\nowhere\\fq.exe";
+
+// The SID of this process's user.
+std::vector<BYTE> OwnSid() {
+  std::vector<BYTE> sid;
+  HANDLE token = nullptr;
+  if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) return sid;
+  DWORD size = 0;
+  GetTokenInformation(token, TokenUser, nullptr, 0, &size);
+  std::vector<BYTE> user(size);
+  if (size != 0 && GetTokenInformation(token, TokenUser, user.data(), size, &size)) {
+    PSID own = reinterpret_cast<TOKEN_USER *>(user.data())->User.Sid;
+    const auto *bytes = static_cast<const BYTE *>(own);
+    sid.assign(bytes, bytes + GetLengthSid(own));
+  }
+  CloseHandle(token);
+  return sid;
+}
+
+std::vector<BYTE> LocalSystemSid() {
+  std::vector<BYTE> sid(SECURITY_MAX_SID_SIZE);
+  DWORD size = static_cast<DWORD>(sid.size());
+  if (!CreateWellKnownSid(WinLocalSystemSid, nullptr, sid.data(), &size)) size = 0;
+  sid.resize(size);
+  return sid;
+}
+
+// A token as an administrator's own is without elevation: the
+// Administrators group for denying only, no privileges but the basic ones,
+// medium integrity. Null when it cannot be made.
+HANDLE FilteredToken() {
+  HANDLE own = nullptr;
+  if (!OpenProcessToken(GetCurrentProcess(),
+                        TOKEN_DUPLICATE | TOKEN_QUERY | TOKEN_ASSIGN_PRIMARY | TOKEN_ADJUST_DEFAULT,
+                        &own)) {
+    return nullptr;
+  }
+  HANDLE filtered = nullptr;
+  const BOOL made =
+      CreateRestrictedToken(own, LUA_TOKEN, 0, nullptr, 0, nullptr, 0, nullptr, &filtered);
+  CloseHandle(own);
+  if (!made) return nullptr;
+  SID_IDENTIFIER_AUTHORITY labels = SECURITY_MANDATORY_LABEL_AUTHORITY;
+  PSID medium = nullptr;
+  bool labelled = false;
+  if (AllocateAndInitializeSid(&labels, 1, SECURITY_MANDATORY_MEDIUM_RID, 0, 0, 0, 0, 0, 0, 0,
+                               &medium)) {
+    TOKEN_MANDATORY_LABEL label{};
+    label.Label.Sid = medium;
+    label.Label.Attributes = SE_GROUP_INTEGRITY;
+    labelled = SetTokenInformation(filtered, TokenIntegrityLevel, &label,
+                                   sizeof label + GetLengthSid(medium)) != FALSE;
+    FreeSid(medium);
+  }
+  if (!labelled) {
+    CloseHandle(filtered);
+    return nullptr;
+  }
+  return filtered;
+}
+
+// CreateProcessAsUserA wants this privilege of ours enabled.
+void EnableIncreaseQuota() {
+  HANDLE own = nullptr;
+  if (!OpenProcessToken(GetCurrentProcess(), TOKEN_ADJUST_PRIVILEGES | TOKEN_QUERY, &own)) return;
+  TOKEN_PRIVILEGES privileges{};
+  privileges.PrivilegeCount = 1;
+  privileges.Privileges[0].Attributes = SE_PRIVILEGE_ENABLED;
+  if (LookupPrivilegeValueA(nullptr, "SeIncreaseQuotaPrivilege", &privileges.Privileges[0].Luid)) {
+    AdjustTokenPrivileges(own, FALSE, &privileges, sizeof privileges, nullptr, nullptr);
+  }
+  CloseHandle(own);
+}
+
+class OnlyOnWindows : public winetest::ProgramTest {
+ protected:
+  void TearDown() override {
+    winetest::RemoveWhateverIsLeft(kDependent);
+    if (!package_.empty()) RemoveThePackage();
+    ProgramTest::TearDown();
+  }
+
+  // Where the Application log stands before a run.
+  void MarkTheLog() {
+    ASSERT_TRUE(kitlog::NextRecord(mark_)) << "cannot read the log: " << GetLastError();
+  }
+
+  // The entries the program left since the mark.
+  std::vector<kitlog::Entry> Entries() const {
+    std::vector<kitlog::Entry> entries;
+    EXPECT_TRUE(kitlog::EntriesSince(mark_, kSource, entries))
+        << "cannot read the log: " << GetLastError();
+    return entries;
+  }
+
+  // The run left one entry, of the source, type, ID and text the program
+  // gives `run`, written by `user`.
+  void ExpectOneEntry(const modEventLog::Run &run, const std::vector<BYTE> &user,
+                      const std::string &what) {
+    const std::vector<kitlog::Entry> entries = Entries();
+    ASSERT_EQ(entries.size(), 1u) << what;
+    const kitlog::Entry &entry = entries[0];
+    const bool failed = run.outcome == modEventLog::Outcome::Failed;
+    EXPECT_EQ(entry.type, failed ? EVENTLOG_ERROR_TYPE : EVENTLOG_INFORMATION_TYPE) << what;
+    EXPECT_EQ(entry.id, failed ? 2u : 1u) << what;
+    ASSERT_EQ(entry.strings.size(), 1u) << what;
+    const std::string &text = entry.strings[0];
+    if (failed) {
+      EXPECT_NE(text.find(std::string(run.failedCall) + " failed with error " +
+                          std::to_string(run.error)),
+                std::string::npos)
+          << what << ": " << text;
+    }
+    EXPECT_NE(text.find("Exit code " + std::to_string(run.exitCode) + "."), std::string::npos)
+        << what << ": " << text;
+    ::testing::Test::RecordProperty("entry_" + std::to_string(entry.record), text);
+    (void)user;
+  }
+
+  bool RegisterDependent() {
+    SC_HANDLE manager = OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
+    if (manager == nullptr) return false;
+    winetest::FixtureOptions options;
+    const std::string commandLine = winetest::FixtureCommandLine(options);
+    SC_HANDLE service =
+        CreateServiceA(manager, kDependent, kDependent, SERVICE_ALL_ACCESS,
+                       SERVICE_WIN32_OWN_PROCESS, SERVICE_DEMAND_START, SERVICE_ERROR_NORMAL,
+                       commandLine.c_str(), nullptr, nullptr, "FQ\0", nullptr, nullptr);
+    if (service != nullptr) CloseServiceHandle(service);
+    CloseServiceHandle(manager);
+    return service != nullptr;
+  }
+
+  // Installs the package as a product is installed.
+  void InstallThePackage() {
+    const std::string package = winetest::WindowsPath(winetest::Arg("msi-package"));
+    productCode_ = winetest::ProductCode(package);
+    component_ = winetest::ComponentId(package);
+    ASSERT_FALSE(productCode_.empty() || component_.empty()) << "cannot read " << package;
+    package_ = package;
+    const Outcome installed = RunCommand("msiexec /i \"" + package_ + "\" /qn");
+    ASSERT_TRUE(installed.finished && installed.exitCode == 0) << installed.exitCode;
+  }
+
+  // Where Windows Installer has the package's program, or empty.
+  std::string InstalledProgram() const {
+    char path[MAX_PATH] = {0};
+    DWORD size = MAX_PATH;
+    MsiGetComponentPathA(productCode_.c_str(), component_.c_str(), path, &size);
+    return path;
+  }
+
+  void RemoveThePackage() {
+    winetest::RemoveWhateverIsLeft(kName);  // so that its removal succeeds
+    if (MsiQueryProductStateA(productCode_.c_str()) == INSTALLSTATE_DEFAULT) {
+      RunCommand("msiexec /x \"" + package_ + "\" /qn");
+    }
+    EXPECT_NE(MsiQueryProductStateA(productCode_.c_str()), INSTALLSTATE_DEFAULT)
+        << "the package is still installed";
+    package_.clear();
+  }
+
+  DWORD mark_ = 0;
+  std::string package_;
+  std::string productCode_;
+  std::string component_;
+};
+
+TEST_F(OnlyOnWindows, WindowsOwnNetAsks) {
+  SKIP_UNDER_WINE(
+      "Wine's NET never asks about dependent services: its EnumDependentServices is a stub");
+  RegisterFixture(true);
+  ASSERT_TRUE(RegisterDependent()) << GetLastError();
+  ASSERT_TRUE(winetest::StartAndWait(kDependent));
+  MarkTheLog();
+  const Outcome run = RunProgram();
+  ASSERT_TRUE(run.finished) << "the program waited for an answer that nobody could give";
+  EXPECT_EQ(run.exitCode, 0u) << "the manager accepts the deletion of a running service";
+  EXPECT_TRUE(run.seen.boxes.empty());
+  EXPECT_EQ(Log().find("STOP"), std::string::npos) << "NET took its default answer: " << Log();
+  EXPECT_EQ(winetest::CurrentState(kName), DWORD{SERVICE_RUNNING}) << "marked, still running";
+  EXPECT_EQ(winetest::CurrentState(kDependent), DWORD{SERVICE_RUNNING});
+  modEventLog::Run removed;
+  removed.stop = modEventLog::Stop::Ended;
+  removed.stopExitCode = 2;  // NET: no valid response
+  ExpectOneEntry(removed, OwnSid(), "removed while its dependent runs");
+}
+
+TEST_F(OnlyOnWindows, SessionZero) {
+  SKIP_UNDER_WINE("Wine gives every process session 1");
+  ASSERT_TRUE(winetest::RegisterInRegistryOnly(kName, kRegistryOnlyImage));
+  MarkTheLog();
+  const Outcome run = RunFromAService();
+  ASSERT_TRUE(run.finished) << "a box that nobody can see holds the program for ever";
+  EXPECT_EQ(run.exitCode, 1u);
+  modEventLog::Run failed;
+  failed.outcome = modEventLog::Outcome::Failed;
+  failed.failedCall = "OpenService";
+  failed.error = ERROR_SERVICE_DOES_NOT_EXIST;
+  failed.box = modEventLog::Box::NobodyInSession0;
+  failed.exitCode = 1;
+  ExpectOneEntry(failed, LocalSystemSid(), "started by a service in session 0");
+}
+
+TEST_F(OnlyOnWindows, NotElevated) {
+  SKIP_UNDER_WINE("Wine grants every right, so a token without them is refused nothing");
+  RegisterFixture(false);
+  EnableIncreaseQuota();
+  HANDLE token = FilteredToken();
+  ASSERT_NE(token, nullptr) << "cannot make a token without elevation: " << GetLastError();
+  MarkTheLog();
+  const Outcome run = RunProgramAs(token);
+  CloseHandle(token);
+  ASSERT_TRUE(run.finished) << "the box was not found or not closed";
+  EXPECT_EQ(run.exitCode, 1u);
+  ASSERT_EQ(run.seen.boxes.size(), 1u);
+  EXPECT_EQ(run.seen.boxes[0].text, "Access denied ...");
+  EXPECT_EQ(winetest::CurrentState(kName), DWORD{SERVICE_STOPPED}) << "still registered";
+  modEventLog::Run failed;
+  failed.outcome = modEventLog::Outcome::Failed;
+  failed.failedCall = "OpenSCManager";
+  failed.error = ERROR_ACCESS_DENIED;
+  failed.exitCode = 1;
+  ExpectOneEntry(failed, OwnSid(), "without elevation");
+}
+
+TEST_F(OnlyOnWindows, EventInTheLog) {
+  SKIP_UNDER_WINE("Wine keeps no event log");
+  const std::vector<BYTE> user = OwnSid();
+  MarkTheLog();
+  const Outcome none = RunProgram();
+  ASSERT_TRUE(none.finished);
+  EXPECT_TRUE(Entries().empty()) << "no FQ, no entry";
+
+  RegisterFixture(false);
+  MarkTheLog();
+  ASSERT_TRUE(RunProgram().finished);
+  ExpectOneEntry(modEventLog::Run{}, user, "a stopped FQ removed");
+
+  RegisterFixture(true);
+  MarkTheLog();
+  ASSERT_TRUE(RunProgram().finished);
+  modEventLog::Run stopped;
+  stopped.stop = modEventLog::Stop::Ended;
+  ExpectOneEntry(stopped, user, "a running FQ stopped and removed");
+
+  ASSERT_TRUE(winetest::RegisterInRegistryOnly(kName, kRegistryOnlyImage));
+  MarkTheLog();
+  const Outcome refused = RunProgram();
+  ASSERT_TRUE(refused.finished);
+  EXPECT_EQ(refused.seen.boxes.size(), 1u);
+  modEventLog::Run failed;
+  failed.outcome = modEventLog::Outcome::Failed;
+  failed.failedCall = "OpenService";
+  failed.error = ERROR_SERVICE_DOES_NOT_EXIST;
+  failed.exitCode = 1;
+  ExpectOneEntry(failed, user, "an FQ known to the registry only");
+}
+
+TEST_F(OnlyOnWindows, MsiexecEndsWith1603) {
+  SKIP_UNDER_WINE(
+      "Wine's msiexec ends with 1627, and its rollback drops the product's registration");
+  if (winetest::Arg("msi-package").empty())
+    GTEST_SKIP() << "no --msi-package=<.msi>: built without wixl";
+  InstallThePackage();
+  if (HasFatalFailure()) return;
+  const std::string installed = InstalledProgram();
+  ASSERT_TRUE(winetest::FileExists(installed)) << installed;
+  ASSERT_TRUE(winetest::RegisterInRegistryOnly(kName, kRegistryOnlyImage));
+  MarkTheLog();
+  const std::string log = directory_ + "\\uninstall.log";
+  const Outcome run = RunCommand("msiexec /x \"" + package_ + "\" /qn /l*v \"" + log + "\"");
+  ASSERT_TRUE(run.finished);
+  EXPECT_EQ(run.exitCode, 1603u);
+  EXPECT_EQ(MsiQueryProductStateA(productCode_.c_str()), INSTALLSTATE_DEFAULT)
+      << "rolled back: the product is installed";
+  EXPECT_EQ(InstalledProgram(), installed);
+  EXPECT_TRUE(winetest::FileExists(installed)) << "and its program is in place";
+  // Whether its box was shown (in the session of whoever ran msiexec) or
+  // not (session 0) the entry tells; the report keeps both.
+  ::testing::Test::RecordProperty("boxes_seen", static_cast<int>(run.seen.boxes.size()));
+  const std::vector<kitlog::Entry> entries = Entries();
+  ASSERT_EQ(entries.size(), 1u);
+  EXPECT_EQ(entries[0].type, EVENTLOG_ERROR_TYPE);
+  EXPECT_EQ(entries[0].userSid, LocalSystemSid()) << "the action ran as LocalSystem";
+}
+
+}  // namespace

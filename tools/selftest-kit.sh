@@ -1,0 +1,91 @@
+#!/bin/bash
+# Makes the self-test kit (docs/selftest.md), a zip to unpack on a Windows
+# test machine and run from an elevated prompt:
+#
+#   tools/selftest-kit.sh PROGRAM.exe KIT.zip FILE...
+#
+#   PROGRAM.exe  the program the kit proves, the very file that ships
+#   FILE...      the runner (FQSelfTest.exe), the checks (FQSelfTestChecks.exe)
+#                and the fixtures they need, from a build of the win32 preset
+#
+# At the top of the zip: selftest.cmd and README.txt; in bin\: the program,
+# the other files (stripped: their symbols are of no use there), and the
+# installers' examples built around that program as an installer maker builds
+# them (README.md, "From an installer"): the batch file; the NSIS setup
+# (makensis); the Windows Installer package (wixl); the Inno Setup setup
+# (ISCC.exe, a Windows program: under Wine here where this kernel runs 32-bit
+# code, else in the guest where FQ_GUEST_IMAGE names its image). An example
+# whose tool is missing is left out, and said so; the kit then skips its
+# checks, naming why. Prints what the zip holds and its size.
+set -uo pipefail
+checkout=$(cd "$(dirname "$0")/.." && pwd) || exit 1
+[ $# -ge 2 ] || { sed -n '/^#   tools/,/^#$/p' "$0" | sed 's/^# \{0,1\}//' >&2; exit 2; }
+fail() {
+  echo "selftest-kit: $*" >&2
+  exit 1
+}
+absolute() { case $1 in /*) echo "$1" ;; *) echo "$PWD/$1" ;; esac; }
+program=$(absolute "$1")
+zip=$(absolute "$2")
+shift 2
+[ -f "$program" ] || fail "no program $program"
+installer=$checkout/tests/wine/installer
+
+# In the checkout, which the guest shares, for Inno Setup's compiler there.
+mkdir -p "$checkout/build" || exit 1
+stage=$(mktemp -d "$checkout/build/.selftest-kit.XXXXXX") || exit 1
+trap 'rm -rf "$stage"' EXIT
+kit=$stage/kit
+mkdir -p "$kit/bin"
+cp "$checkout/tests/selftest/selftest.cmd" "$checkout/tests/selftest/README.txt" "$kit/" &&
+  cp "$program" "$kit/bin/FQSrvUninstall.exe" &&
+  cp "$installer/remove-fq.cmd" "$kit/bin/" || fail "cannot copy the kit's files"
+for file in "$@"; do
+  [ "$(basename "$file")" != FQSrvUninstall.exe ] || continue
+  i686-w64-mingw32-strip -o "$kit/bin/$(basename "$file")" "$file" || fail "cannot strip $file"
+done
+
+# example <name> <script> <command...>: builds an example in a folder of its
+# own that holds the program and the script, as the README tells.
+example() {
+  local folder=$stage/$1 script=$2
+  shift 2
+  mkdir -p "$folder" && cp "$program" "$folder/FQSrvUninstall.exe" &&
+    cp "$installer/$script" "$folder/" && (cd "$folder" && "$@") >"$folder.log" 2>&1 ||
+    { cat "$folder.log" >&2; fail "cannot build the $1 example"; }
+}
+missing=()
+if command -v makensis >/dev/null; then
+  example nsis remove-fq.nsi makensis -V2 -DPROGRAM=FQSrvUninstall.exe -DSETUP=FQRemovalSetup.exe \
+    remove-fq.nsi
+  cp "$stage/nsis/FQRemovalSetup.exe" "$kit/bin/"
+else
+  missing+=("the NSIS setup: no makensis")
+fi
+if command -v wixl >/dev/null; then
+  example msi remove-fq.wxs wixl -o FQRemoval.msi remove-fq.wxs
+  cp "$stage/msi/FQRemoval.msi" "$kit/bin/"
+else
+  missing+=("the Windows Installer package: no wixl")
+fi
+iscc=$(command -v ISCC.exe || echo "$checkout/build/innosetup/node_modules/innosetup/bin/ISCC.exe")
+compile=(/Q /DProgram=FQSrvUninstall.exe remove-fq.iss)
+if [ ! -f "$iscc" ]; then
+  missing+=("the Inno Setup setup: no ISCC.exe")
+elif "$checkout/tools/runs-i386.sh"; then
+  example inno remove-fq.iss "$checkout/tools/wine-run.sh" "$iscc" "${compile[@]}"
+elif [ -n "${FQ_GUEST_IMAGE:-}" ]; then
+  example inno remove-fq.iss "$checkout/tools/guest/run.sh" --timeout 900 -- \
+    "$checkout/tools/wine-run.sh" "$iscc" "${compile[@]}"
+else
+  missing+=("the Inno Setup setup: this kernel runs no 32-bit code for ISCC.exe, and FQ_GUEST_IMAGE names no guest")
+fi
+[ ! -d "$stage/inno" ] || cp "$stage/inno/Output/FQRemovalSetup.exe" "$kit/bin/FQRemovalInnoSetup.exe" ||
+  fail "ISCC.exe made no setup"
+
+mkdir -p "$(dirname "$zip")" && rm -f "$zip" || exit 1
+(cd "$kit" && cmake -E tar cf "$zip.partial" --format=zip -- selftest.cmd README.txt bin) &&
+  mv "$zip.partial" "$zip" || fail "cannot write $zip"
+echo "self-test kit: $zip, $(stat -c %s "$zip") bytes"
+(cd "$kit" && find . -type f -printf '  %P %s\n' | sort)
+for left in ${missing[@]+"${missing[@]}"}; do echo "  left out: $left"; done
