@@ -1,0 +1,157 @@
+#!/bin/bash
+# The self-test kit as an administrator runs it, under Wine: the zip unpacked
+# into a fresh prefix (of FQ_WINE_ARCH's architecture, as tools/wine-tests.sh
+# sets it) and selftest.cmd run by Wine's own cmd.exe:
+#   - with a service FQ of someone else's, and with only its key, it refuses
+#     (exit 2, one line naming it) and changes nothing;
+#   - stopped with Ctrl+C in a check, it removes what it made, says so, and
+#     exits 1;
+#   - ended hard in a check (every process of the prefix killed), it leaves
+#     FQ behind, which the next run removes first, saying so;
+#   - that run passes every check but those only Windows can decide, which
+#     are exactly the five named ones, each "not run under Wine: <why>", and
+#     ends with "N passed, 0 failed, 5 skipped", exit 0;
+#   - afterwards the registry's Services, the system folders, Program Files,
+#     the temporary folder and the keys of the kit's own are as before.
+# The zip must be at most 5 MiB. Prints its size and each run's time.
+#   tests/selftest/kit-under-wine.sh FQSrvUninstall-<version>-selftest.zip
+set -uo pipefail
+zip=${1:?usage: tests/selftest/kit-under-wine.sh KIT.zip}
+[ -f "$zip" ] || {
+  echo "FAILED: no $zip: make it first (cmake --build --preset win32 --target selftest)"
+  exit 1
+}
+zip=$(realpath "$zip")
+checkout=$(cd "$(dirname "$0")/../.." && pwd)
+failed=0
+fail() {
+  echo "FAILED: $*"
+  failed=1
+}
+
+size=$(stat -c %s "$zip")
+echo "the kit: $(basename "$zip"), $size bytes ($((size * 100 / 1048576 / 100)).$((size * 100 / 1048576 % 100)) MiB)"
+[ "$size" -le $((5 * 1048576)) ] || fail "the zip is larger than 5 MiB"
+
+# A fresh prefix, not the one the other tests of the run share.
+unset FQ_WINE_READY
+source "$checkout/tools/wine-env.sh" || exit 1
+work=$(mktemp -d "${TMPDIR:-/tmp}/fq-kit.XXXXXX") || exit 1
+finish() {
+  fq_wine_cleanup
+  rm -rf "$work"
+}
+trap finish EXIT
+echo "Wine $("$FQ_WINE" --version), a $FQ_WINE_ARCH prefix"
+folder="C:\\FQ self-test"
+unpacked=$WINEPREFIX/drive_c/FQ\ self-test
+mkdir -p "$unpacked" && (cd "$unpacked" && cmake -E tar xf "$zip") || exit 1
+
+services='HKLM\System\CurrentControlSet\Services'
+wine_reg() { "$FQ_WINE" reg "$@" 2>/dev/null | tr -d '\r'; }
+# What the kit may touch, as it stands: the services with their values, the
+# system folders' files, Program Files, the temporary folder, the kit's own
+# keys. (msiexec makes Windows Installer's own folder, C:\windows\Installer,
+# which every Windows has.)
+snapshot() {
+  wine_reg query "$services" /s | grep -v '^$'
+  (cd "$WINEPREFIX/drive_c" && find windows -type f -printf '%p %s\n' && find Program* users/*/Temp -printf '%p %s\n') | sort
+  for key in 'HKLM\Software\FQSrvUninstallTests' 'HKLM\Software\Wow6432Node\FQSrvUninstallTests' \
+    'HKCU\Software\Wine\AppDefaults\FQSrvUninstall.exe' \
+    'HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\FQ removal_is1'; do
+    if wine_reg query "$key" >/dev/null; then echo "key $key"; fi
+  done
+}
+
+# kit <name>: runs selftest.cmd as a user does, its output to $work/<name>.
+kit() {
+  "$FQ_WINE" cmd /c "$folder\\selftest.cmd" </dev/null 2>"$work/$1.err" | tr -d '\r' >"$work/$1"
+}
+# The Unix process of the prefix's program whose command line starts with $1.
+windows_process() {
+  local environ pid
+  for environ in /proc/[0-9]*/environ; do
+    pid=${environ#/proc/}
+    pid=${pid%/environ}
+    { tr '\0' '\n' <"$environ" | grep -qxF "WINEPREFIX=$WINEPREFIX"; } 2>/dev/null || continue
+    { tr '\0' '\n' <"/proc/$pid/cmdline" | head -n 1 | grep -qF "$1"; } 2>/dev/null && echo "$pid"
+  done
+}
+# Starts the kit in the background and waits until a check has registered FQ.
+kit_until_fq() {
+  kit "$1" &
+  running=$!
+  for _ in $(seq 600); do
+    wine_reg query "$services\\FQ" >/dev/null && return 0
+    sleep 0.2
+  done
+  return 1
+}
+
+snapshot >"$work/before"
+
+echo "== refused: a service FQ of someone else's, then its key alone"
+"$FQ_WINE" sc create FQ binpath= 'C:\Program Files\FernQuay\fq.exe' >/dev/null 2>&1
+wine_reg query "$services\\FQ" /s >"$work/fq.before"
+kit refused-service
+status=$?
+cat "$work/refused-service"
+[ "$status" -eq 2 ] || fail "with FQ registered: exit status $status, not 2"
+[ "$(cat "$work/refused-service")" = "refused: this machine has the service FQ (C:\\Program Files\\FernQuay\\fq.exe): the checks would remove it. Run the self-test on a test machine without FQ." ] ||
+  fail "with FQ registered: not the one line naming it"
+wine_reg query "$services\\FQ" /s | cmp -s - "$work/fq.before" || fail "FQ was changed"
+"$FQ_WINE" sc delete FQ >/dev/null 2>&1
+"$FQ_WINE" reg add "$services\\FQ" /v ImagePath /d 'C:\Program Files\FernQuay\fq.exe' /f >/dev/null 2>&1
+kit refused-key
+status=$?
+cat "$work/refused-key"
+[ "$status" -eq 2 ] && grep -qx 'refused: this machine has the key HKEY_LOCAL_MACHINE\\System\\CurrentControlSet\\Services\\FQ (ImagePath C:\\Program Files\\FernQuay\\fq.exe): .*' "$work/refused-key" ||
+  fail "with the key alone: exit status $status, or not the one line naming it"
+wine_reg query "$services\\FQ" /v ImagePath | grep -q 'C:\\Program Files\\FernQuay\\fq.exe' ||
+  fail "the key was changed"
+"$FQ_WINE" reg delete "$services\\FQ" /f >/dev/null 2>&1
+[ ! -e "$unpacked/reports" ] || fail "a refused run made its reports folder"
+snapshot | diff "$work/before" - >"$work/refused.diff" || { cat "$work/refused.diff"; fail "a refused run changed the machine"; }
+
+echo "== stopped with Ctrl+C in a check"
+kit_until_fq ctrl-c || fail "no check registered FQ"
+runner=$(windows_process "$folder\\bin\\FQSelfTest.exe")
+[ -n "$runner" ] || fail "no runner to stop"
+# Wine turns the signal into the console's Ctrl+C for the runner; its
+# checks run in a process group of their own, which Ctrl+C passes by.
+[ -z "$runner" ] || kill -INT "$runner"
+wait "$running"
+status=$?
+tail -n 3 "$work/ctrl-c"
+[ "$status" -eq 1 ] || fail "stopped: exit status $status, not 1"
+grep -q '^stopped: removed service FQ' "$work/ctrl-c" || fail "stopped: it does not say that it removed FQ"
+snapshot | diff "$work/before" - >"$work/ctrl-c.diff" || { cat "$work/ctrl-c.diff"; fail "stopped, it left something"; }
+
+echo "== ended hard in a check, then run again"
+kit_until_fq ended || fail "no check registered FQ"
+"$WINESERVER" -k
+wait "$running"
+wine_reg query "$services\\FQ" >/dev/null || fail "the run ended hard left no FQ: nothing for the next to remove"
+started=$SECONDS
+kit full
+status=$?
+took=$((SECONDS - started))
+grep -v '^passed ' "$work/full"
+echo "the run: exit status $status, $took s, $(grep -c '^passed ' "$work/full") passed lines"
+[ "$status" -eq 0 ] || fail "exit status $status, not 0"
+grep -q '^removed what an earlier run left: service FQ' "$work/full" ||
+  fail "it does not say that it removed what the run ended hard left"
+tail -n 1 "$work/full" | grep -qE '^[0-9]+ passed, 0 failed, 5 skipped$' || fail "not the closing line"
+grep '^skipped  ' "$work/full" | sed 's/: not run under Wine: .*//; s/^skipped  //' | sort >"$work/skipped"
+printf '%s\n' "msiexec's 1603" "Not elevated" "Session 0" "The event in the log" \
+  "Windows' own NET asks" | sort >"$work/windows-only"
+diff "$work/windows-only" "$work/skipped" || fail "the skipped checks are not exactly the five that only Windows decides"
+[ "$(grep -c '^skipped  .*: not run under Wine: ..' "$work/full")" -eq 5 ] ||
+  fail "a Windows-only check does not say why it was not run under Wine"
+! grep -q '^FAILED' "$work/full" || fail "a check failed"
+[ "$(find "$unpacked/reports" -name '*.xml' | wc -l)" -eq "$(grep -cE '^(passed|skipped|FAILED) ' "$work/full")" ] ||
+  fail "not one report for each check"
+snapshot | diff "$work/before" - >"$work/full.diff" || { cat "$work/full.diff"; fail "it left something behind"; }
+
+[ "$failed" -eq 0 ] && echo "PASSED: refused twice changing nothing; stopped, it cleaned up; a run after one ended hard cleaned up first and passed; nothing left"
+exit "$failed"
