@@ -18,11 +18,15 @@
 #                the system's, /etc/ssl/certs/ca-certificates.crt)
 #   --dist       where the files go (default: dist/ in this checkout)
 #
-# Writes DIR/FQSrvUninstall.exe and DIR/SHA256SUMS (sha256sum -c reads it), and
-# prints the version and the hash. A signed file is verified before SHA256SUMS
-# is written for it; the hash of the unsigned file, the one the sources always
-# give, is printed too. DIR is replaced whole at the end, or left as it was on
-# any error. Needs cmake, ninja, MinGW-w64; for signing osslsigncode and openssl.
+# Writes DIR/FQSrvUninstall.exe, beside it the self-test kit that holds that
+# very file, DIR/FQSrvUninstall-<version>-selftest.zip (tools/selftest-kit.sh),
+# and DIR/SHA256SUMS of both (sha256sum -c reads it), and prints the version
+# and the hash. A signed file is verified before SHA256SUMS is written for it;
+# the hash of the unsigned file, the one the sources always give, is printed
+# too. DIR is replaced whole at the end, or left as it was on any error.
+# Needs cmake, ninja, MinGW-w64 and, for the kit, GoogleTest's sources (and
+# makensis, wixl, Inno Setup's compiler and Wine for its installers'
+# examples); for signing osslsigncode and openssl.
 set -uo pipefail
 checkout=$(cd "$(dirname "$0")/.." && pwd) || exit 1
 
@@ -63,7 +67,8 @@ for file in "$cert" "$key" "$pass_file" "$ca"; do
 done
 # DIR is replaced whole: it must hold nothing but what this script writes.
 if [ -d "$dist" ]; then
-  others=$(find "$dist" -mindepth 1 ! -name FQSrvUninstall.exe ! -name SHA256SUMS -print -quit)
+  others=$(find "$dist" -mindepth 1 ! -name FQSrvUninstall.exe ! -name SHA256SUMS \
+    ! -name 'FQSrvUninstall-*-selftest.zip' -print -quit)
   [ -z "$others" ] || fail "$dist holds other files ($others): move them away or choose --dist"
 elif [ -e "$dist" ]; then
   fail "$dist is not a folder"
@@ -101,7 +106,7 @@ fi
 
 echo "Building FQSrvUninstall.exe (win32) in a clean folder..."
 build=$work/build
-if ! { cmake --preset win32 -B "$build" -DBUILD_TESTING=OFF &&
+if ! { cmake --preset win32 -B "$build" &&
   cmake --build "$build" --target FQSrvUninstall; } >"$work/build.log" 2>&1; then
   tail -n 30 "$work/build.log" >&2
   fail "the build failed"
@@ -142,8 +147,22 @@ if [ -n "$cert" ]; then
 else
   cp "$unsigned" "$stage/FQSrvUninstall.exe"
 fi
-(cd "$stage" && sha256sum FQSrvUninstall.exe >SHA256SUMS) || exit 1
-hash=$(cut -d' ' -f1 "$stage/SHA256SUMS")
+
+# The self-test kit, made around the very file that ships.
+echo "Making the self-test kit..."
+kit=FQSrvUninstall-$version-selftest.zip
+if ! grep -q '^FQ_SELFTEST_PROGRAM:' "$build/CMakeCache.txt"; then
+  fail "no self-test kit: the build has no tests (GoogleTest's sources: Debian package googletest)"
+fi
+if ! { cmake -B "$build" -DFQ_SELFTEST_PROGRAM="$stage/FQSrvUninstall.exe" &&
+  cmake --build "$build" --target selftest; } >"$work/kit.log" 2>&1; then
+  tail -n 30 "$work/kit.log" >&2
+  fail "the self-test kit could not be made"
+fi
+mv "$build/$kit" "$stage/" || exit 1
+grep '^  left out: ' "$work/kit.log"
+(cd "$stage" && sha256sum FQSrvUninstall.exe "$kit" >SHA256SUMS) || exit 1
+hash=$(sha256sum "$stage/FQSrvUninstall.exe" | cut -d' ' -f1)
 
 # DIR replaced whole, in two renames.
 if [ -d "$dist" ]; then
@@ -163,4 +182,5 @@ else
   echo "  unsigned:   $hash (these sources build it in any folder)"
   echo "  The file is not signed: give --cert and --key to sign it."
 fi
-echo "  written:    $dist/FQSrvUninstall.exe, $dist/SHA256SUMS"
+echo "  self-test:  $dist/$kit ($(stat -c %s "$dist/$kit") bytes), holding that file"
+echo "  written:    $dist/FQSrvUninstall.exe, $dist/$kit, $dist/SHA256SUMS"

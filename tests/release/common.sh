@@ -44,3 +44,17 @@ make_authority() {
       openssl genpkey -algorithm RSA -out "$d/other.key"
   } >"$d/openssl.log" 2>&1 || { cat "$d/openssl.log"; fail "cannot make a throwaway authority"; }
 }
+
+# kit_holds_the_release <dist>: beside the release lies the self-test kit,
+# which SHA256SUMS covers and which holds the very file released.
+kit_holds_the_release() {
+  local dist=$1 kit
+  kit=$(find "$dist" -maxdepth 1 -name 'FQSrvUninstall-*-selftest.zip' -print -quit)
+  [ -n "$kit" ] || fail "no self-test kit beside the release"
+  grep -q " $(basename "$kit")\$" "$dist/SHA256SUMS" || fail "SHA256SUMS does not cover the kit"
+  mkdir -p "$work/kit" && (cd "$work/kit" && cmake -E tar xf "$kit") || fail "cannot unpack $kit"
+  [ -f "$work/kit/selftest.cmd" ] || fail "the kit has no selftest.cmd at its top"
+  cmp "$work/kit/bin/FQSrvUninstall.exe" "$dist/FQSrvUninstall.exe" ||
+    fail "the kit does not hold the file released"
+  echo "the kit beside it holds the file released: $(basename "$kit"), $(stat -c %s "$kit") bytes"
+}

@@ -2,7 +2,8 @@
 # tools/release.sh with a throwaway authority's certificate: the signed file
 # verifies against that authority, its SHA256SUMS checks, the release names
 # the program tested as the unsigned file, the signature removed gives that
-# program back byte for byte, and one byte changed fails verification. The
+# program back byte for byte, one byte changed fails verification, and the
+# self-test kit beside it holds the signed file. The
 # signed file stays in SIGNED_DIR, for the test that runs it.
 #   tests/release/release-signed.sh build/win32/FQSrvUninstall.exe SIGNED_DIR
 set -uo pipefail
@@ -21,6 +22,7 @@ signed=$dist/FQSrvUninstall.exe
 grep -q "unsigned: *$(sha256sum "$built" | cut -d' ' -f1) " "$work/release.log" ||
   fail "the unsigned hash is not the program tested"
 (cd "$dist" && sha256sum -c SHA256SUMS) || fail "SHA256SUMS does not check"
+kit_holds_the_release "$dist"
 osslsigncode verify -CAfile "$work/ca.pem" -in "$signed" >"$work/verify.log" 2>&1
 grep -E '^Signature verification: ok' "$work/verify.log" ||
   { cat "$work/verify.log"; fail "the signature does not verify"; }
