@@ -4,12 +4,13 @@
 #   1. installs what is missing (tools/install-prereqs.sh);
 #   2. the unit tests on the Linux stand-in of Win32 (preset "native"), the
 #      same under the sanitizers, a short fuzzing run, static analysis;
-#   3. FQSrvUninstall.exe for 32-bit Windows (preset "win32") and its Wine
-#      tests, in a 32-bit prefix (32-bit Windows) and in a 64-bit one (64-bit
-#      Windows, which runs it under WoW64): on this machine where its kernel
-#      runs 32-bit x86 code, else in an emulated Debian machine whose kernel
-#      does (tools/guest/; its image built once and cached), and there also,
-#      natively, the same sources built for 64-bit Windows (preset "win64");
+#   3. FQSrvUninstall.exe for 32-bit Windows (preset "win32"), the self-test
+#      kit, and the Wine tests (the kit's run among them), in a 32-bit prefix
+#      (32-bit Windows) and in a 64-bit one (64-bit Windows, which runs it
+#      under WoW64): on this machine where its kernel runs 32-bit x86 code,
+#      else in an emulated Debian machine whose kernel does (tools/guest/;
+#      its image built once and cached), and there also, natively, the same
+#      sources built for 64-bit Windows (preset "win64");
 #   4. the file we ship (tests/release): tools/check-exe.sh, the same bytes
 #      from another folder, tools/release.sh unsigned, signed and refusing,
 #      the signed file under Wine.
@@ -95,6 +96,13 @@ native_tests() {
 
 windows_build() {
   cmake --preset win32 >/dev/null && cmake --build --preset win32
+}
+
+# The self-test kit, which wine_selftest_kit runs: its Inno Setup example is
+# compiled by ISCC.exe, a 32-bit Windows program, under Wine here, else in the
+# guest (FQ_GUEST_IMAGE), so it is made once either can run it.
+selftest_kit() {
+  cmake --build --preset win32 --target selftest
 }
 
 # wine_here <build> <prefix>: the build's Wine tests (tools/wine-tests.sh) in a
@@ -186,6 +194,7 @@ if tools/runs-i386.sh; then
   steps_that_may_wait
   step "fuzzing" tools/fuzz.sh 30
   step "Windows build (win32)" windows_build
+  step "self-test kit" selftest_kit
   step "Wine tests (win32 build, 32-bit prefix, on this machine)" wine_here win32 win32
   step "Wine tests (win32 build, 64-bit prefix: WoW64, on this machine)" wine_here win32 win64
   where="on this machine"
@@ -202,6 +211,7 @@ else
   step "fuzzing" tools/fuzz.sh 30
   step "Wine tests (win64 build, 64-bit prefix, on this machine)" wine_here win64 win64
   step --here "guest image (built once, then cached; the wait for it)" guest_image
+  step "self-test kit (its Inno Setup example compiled in the guest)" selftest_kit
   step "Wine tests (win32 build, 32-bit prefix, in the guest)" wine_in_guest win32
   step "Wine tests (win32 build, 64-bit prefix: WoW64, in the guest)" wine_in_guest win64
   wait_for_steps_beside_the_guest
