@@ -117,6 +117,8 @@ void Machine::setWaitResults(std::vector<DWORD> results) {
 
 void Machine::setCodePage(UINT codePage) { state().codePage = codePage; }
 
+void Machine::setSystemLanguage(LANGID language) { state().systemLanguage = language; }
+
 void Machine::setSystemDirectory(const std::string &path) { state().systemDirectory = path; }
 
 void Machine::setSessionId(DWORD id) { state().sessionId = id; }
@@ -160,6 +162,7 @@ std::vector<HANDLE> Machine::openHandles() const {
   }
   for (HANDLE object : state_->gdiObjects) open.push_back(object);
   for (const auto &entry : state_->openEventSources) open.push_back(entry.first);
+  for (HANDLE token : state_->openTokens) open.push_back(token);
   return open;
 }
 

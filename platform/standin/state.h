@@ -24,6 +24,11 @@ struct Machine::State {
   std::map<SC_HANDLE, DWORD> openManagers;        // handle -> access
   std::map<SC_HANDLE, std::string> openServices;  // handle -> service name
 
+  // the process's token
+  std::string processUser = "S-1-5-21-1-2-3-1001";
+  bool elevated = true;
+  std::set<HANDLE> openTokens;
+
   // event log
   std::map<HANDLE, std::string> openEventSources;  // handle -> source name
   std::vector<EventReported> events;
@@ -57,6 +62,7 @@ struct Machine::State {
 
   // everything else
   UINT codePage = 1252;
+  LANGID systemLanguage = 0x0409;  // English (United States)
   DWORD lastError = ERROR_SUCCESS;
   std::vector<std::string> calls;
   std::vector<DWORD> sleeps;
