@@ -17,6 +17,11 @@
 // not do what it should (exit code, "FQ" gone or stopped) ends the benchmark:
 // its time would mean nothing. One line per run on the standard output:
 //   run <case> <milliseconds> <peak working set bytes> <peak pagefile bytes>
+// Both builds ask for FQ's state on its own handle once its deletion is
+// accepted, so the difference leaves that call out: each round also times it
+// alone, as the program makes it, on its handle with all access to the
+// running fixture just marked for deletion, in one line per call:
+//   call state <milliseconds>
 //
 //   FQBench --program=<FQSrvUninstall.exe> --empty=<FQEmpty.exe>
 //           --window=<FQEmptyWindow.exe> --fixture=<FQFixtureService.exe>
@@ -149,6 +154,31 @@ bool TimeCase(const std::string &name, Run &run) {
          (winetest::WaitForState(kName, SERVICE_STOPPED, 10000) || Fail("FQ did not stop"));
 }
 
+// The state asked after the deletion, timed call by call.
+constexpr int kStateCalls = 5;
+bool TimeStateCalls() {
+  winetest::RemoveWhateverIsLeft(kName);
+  if (!RegisterFixture(true)) return false;
+  SC_HANDLE manager = OpenSCManagerA(nullptr, nullptr, SC_MANAGER_CREATE_SERVICE);
+  SC_HANDLE service = OpenServiceA(manager, kName, SERVICE_ALL_ACCESS);
+  bool ok = service != nullptr && DeleteService(service);
+  LARGE_INTEGER frequency;
+  QueryPerformanceFrequency(&frequency);
+  for (int i = 0; ok && i < kStateCalls; ++i) {
+    SERVICE_STATUS status{};
+    LARGE_INTEGER started, ended;
+    QueryPerformanceCounter(&started);
+    ok = QueryServiceStatus(service, &status) != FALSE;
+    QueryPerformanceCounter(&ended);
+    std::printf("call state %.3f\n", static_cast<double>(ended.QuadPart - started.QuadPart) *
+                                         1000.0 / static_cast<double>(frequency.QuadPart));
+  }
+  std::fflush(stdout);
+  if (service != nullptr) CloseServiceHandle(service);
+  if (manager != nullptr) CloseServiceHandle(manager);
+  return ok || Fail("cannot ask for FQ's state");
+}
+
 }  // namespace
 
 int main(int argc, char **argv) {
@@ -179,6 +209,10 @@ int main(int argc, char **argv) {
                   static_cast<unsigned long long>(run.peakWorkingSet),
                   static_cast<unsigned long long>(run.peakPagefile));
       std::fflush(stdout);
+    }
+    if (round != 0 && !TimeStateCalls()) {
+      winetest::RemoveWhateverIsLeft(kName);
+      return 1;
     }
   }
   winetest::RemoveWhateverIsLeft(kName);
