@@ -189,17 +189,14 @@ PSID ProcessUser(UserRecord &record) {
 }  // namespace
 
 Entry EntryOf(const Run &run) {
-  Entry entry;
-  const bool marked = (run.outcome == Outcome::Deleted || run.outcome == Outcome::AlreadyMarked) &&
-                      run.serviceState != SERVICE_STOPPED;
   if (run.outcome == Outcome::Failed) {
-    entry = Entry{EVENTLOG_ERROR_TYPE, kFailedEventId, FailureText(run)};
-  } else if (marked) {
-    entry = Entry{EVENTLOG_WARNING_TYPE, kMarkedEventId, MarkedText(run)};
-  } else {
-    entry = Entry{EVENTLOG_INFORMATION_TYPE, kRemovedEventId, GoneText(run)};
+    return Entry{EVENTLOG_ERROR_TYPE, kFailedEventId, FailureText(run)};
   }
-  return entry;
+  const bool marked = run.outcome == Outcome::Deleted || run.outcome == Outcome::AlreadyMarked;
+  if (marked && run.serviceState != SERVICE_STOPPED) {
+    return Entry{EVENTLOG_WARNING_TYPE, kMarkedEventId, MarkedText(run)};
+  }
+  return Entry{EVENTLOG_INFORMATION_TYPE, kRemovedEventId, GoneText(run)};
 }
 
 void ReportRun(const Run &run) {

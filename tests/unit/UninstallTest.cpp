@@ -2,6 +2,7 @@
 
 #include "StandinTest.h"
 #include "app/Uninstall.h"
+#include "eventlog/modEventLog.h"
 #include "version.h"
 
 namespace {
@@ -352,6 +353,30 @@ TEST_F(UninstallTest, Event_EveryRunThatDeletesTheServiceTellsWhetherItIsGoneOrS
     if (held != nullptr) CloseServiceHandle(held);
     CloseServiceHandle(manager);
     EXPECT_TRUE(machine().openHandles().empty()) << c.what << ": the token and source closed";
+  }
+}
+
+TEST_F(UninstallTest, Event_MarkedButNotStoppedNamesEveryStateTheManagerGives) {
+  const std::pair<DWORD, std::string> states[] = {{SERVICE_RUNNING, "FQ is still running"},
+                                                  {SERVICE_STOP_PENDING, "FQ is still stopping"},
+                                                  {SERVICE_START_PENDING, "FQ is starting"},
+                                                  {SERVICE_PAUSE_PENDING, "FQ is pausing"},
+                                                  {SERVICE_CONTINUE_PENDING, "FQ is resuming"},
+                                                  {SERVICE_PAUSED, "FQ is paused"},
+                                                  {16, "FQ is in state 16"},
+                                                  {0, "its state could not be read"}};
+  for (const auto &[state, clause] : states) {
+    for (auto outcome : {modEventLog::Outcome::Deleted, modEventLog::Outcome::AlreadyMarked}) {
+      modEventLog::Run run;
+      run.outcome = outcome;
+      run.serviceState = state;
+      const modEventLog::Entry entry = modEventLog::EntryOf(run);
+      EXPECT_EQ(EVENTLOG_WARNING_TYPE, entry.type) << state;
+      EXPECT_EQ(modEventLog::kMarkedEventId, entry.eventId) << state;
+      const std::wstring expected(clause.begin(), clause.end());
+      EXPECT_NE(std::wstring::npos, entry.text.find(L", but " + expected + L": it goes once"))
+          << state;
+    }
   }
 }
 
