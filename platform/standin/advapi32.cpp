@@ -42,9 +42,9 @@ std::string SidText(const void *sid) {
   unsigned long long authority = 0;
   for (int i = 2; i < 8; ++i) authority = authority << 8 | bytes[i];
   std::string text = "S-" + std::to_string(bytes[0]) + "-" + std::to_string(authority);
-  for (int i = 0; i < bytes[1]; ++i) {
+  for (std::size_t i = 0; i < bytes[1]; ++i) {
     DWORD sub = 0;
-    std::memcpy(&sub, bytes + 8 + 4 * i, sizeof sub);
+    std::memcpy(&sub, bytes + 8 + sizeof sub * i, sizeof sub);
     text += "-" + std::to_string(sub);
   }
   return text;
