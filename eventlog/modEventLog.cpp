@@ -10,10 +10,9 @@
 namespace modEventLog {
 namespace {
 
-// Not registered in the registry: the program goes with the product moments
-// later, and a message file registered for it would point at nothing. Event
-// Viewer shows our one string after its "description cannot be found".
-const char kSource[] = "FQSrvUninstall";
+// The source is not registered in the registry: the program goes with the
+// product moments later, and a message file registered for it would point at
+// nothing.
 const wchar_t kProgram[] = L"FQSrvUninstall " FQ_VERSION_TEXT;
 const wchar_t kService[] = L"FQ";
 const wchar_t kServiceKey[] = L"HKLM\\SYSTEM\\CurrentControlSet\\Services\\FQ";

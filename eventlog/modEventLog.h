@@ -40,6 +40,10 @@ struct Run {
   int exitCode = 0;
 };
 
+// The entry's source, not registered: Event Viewer shows the text after its
+// "description cannot be found".
+constexpr char kSource[] = "FQSrvUninstall";
+
 // The entry's event IDs.
 constexpr std::uint32_t kRemovedEventId = 1;  // information: FQ is gone, or goes at once
 constexpr std::uint32_t kFailedEventId = 2;   // error: its deletion failed
