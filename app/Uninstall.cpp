@@ -47,13 +47,33 @@ modEventLog::Box WhereTheBoxGoes() {
                                             : modEventLog::Box::NobodyAtThisWindowStation;
 }
 
+// Whether the process runs elevated, which explains most refusals: an
+// administrator's programs run with a filtered token unless started
+// elevated. TokenElevation exists since Vista; before, nothing is said.
+modEventLog::Elevation ProcessElevation() {
+  HANDLE token = nullptr;
+  if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) {
+    return modEventLog::Elevation::Unknown;
+  }
+  TOKEN_ELEVATION elevation{};
+  DWORD size = 0;
+  const BOOL read = GetTokenInformation(token, TokenElevation, &elevation, sizeof elevation, &size);
+  CloseHandle(token);
+  if (!read) return modEventLog::Elevation::Unknown;
+  return elevation.TokenIsElevated != 0 ? modEventLog::Elevation::Elevated
+                                        : modEventLog::Elevation::NotElevated;
+}
+
 // Deletes the service and tells what became of it, in the run's record.
 void Remove(modEventLog::Run &run) {
   modNTSrvExt::RemovalFailure failure;
-  if (modNTSrvExt::RemoveService(kServiceName, &failure)) {
-    // Accepted, or refused as already marked for deletion.
+  std::uint32_t state = 0;
+  if (modNTSrvExt::RemoveService(kServiceName, &failure, &state)) {
+    // Accepted, or refused as already marked for deletion: either way it
+    // goes only once it has stopped.
     run.outcome = failure.call != nullptr ? modEventLog::Outcome::AlreadyMarked
                                           : modEventLog::Outcome::Deleted;
+    run.serviceState = state;
   } else if (!modNTSrvExt::ServiceExists(kServiceName)) {
     // It was marked for deletion and has stopped meanwhile: it is gone.
     run.outcome = modEventLog::Outcome::GoneMeanwhile;
@@ -61,6 +81,7 @@ void Remove(modEventLog::Run &run) {
     run.outcome = modEventLog::Outcome::Failed;
     run.failedCall = failure.call;
     run.error = failure.error;
+    if (run.error == ERROR_ACCESS_DENIED) run.elevation = ProcessElevation();
     run.box = WhereTheBoxGoes();
     run.exitCode = kExitRemovalFailed;
   }

@@ -1,5 +1,6 @@
 #include "eventlog/modEventLog.h"
 
+#include <cstring>
 #include <string>
 
 #include "platform/ansi.h"
@@ -9,15 +10,16 @@
 namespace modEventLog {
 namespace {
 
-// Not registered in the registry: the program goes with the product moments
-// later, and a message file registered for it would point at nothing. Event
-// Viewer shows our one string after its "description cannot be found".
-const char kSource[] = "FQSrvUninstall";
+// The source is not registered in the registry: the program goes with the
+// product moments later, and a message file registered for it would point at
+// nothing.
 const wchar_t kProgram[] = L"FQSrvUninstall " FQ_VERSION_TEXT;
 const wchar_t kService[] = L"FQ";
-constexpr DWORD kRemovedEventId = 1;
-constexpr DWORD kFailedEventId = 2;
+const wchar_t kServiceKey[] = L"HKLM\\SYSTEM\\CurrentControlSet\\Services\\FQ";
 constexpr DWORD kMessageRoom = 512;
+// 0: the system's own search, which ends in US English; a language named
+// here would fail on a Windows without texts in it.
+constexpr DWORD kSystemLanguage = 0;
 
 // Decimal digits, as std::to_wstring writes them, without the wide printf
 // that it would link in (some 27 KiB of the .exe).
@@ -34,14 +36,20 @@ std::wstring Decimal(long long number) {
 }
 
 // Windows' own text for an error code, in the system's language, without
-// the line break it ends with; empty when it has none.
+// the line break and the full stop it ends with: it goes inside our own
+// sentence. Empty when it has none.
 std::wstring SystemText(DWORD error) {
   char text[kMessageRoom] = {0};
   const DWORD length = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
-                                      nullptr, error, 0, text, kMessageRoom, nullptr);
+                                      nullptr, error, kSystemLanguage, text, kMessageRoom, nullptr);
   std::wstring message = ansi::ToText(text, length < kMessageRoom ? length : 0);
-  const std::size_t end = message.find_last_not_of(L" \t\r\n");
-  return end == std::wstring::npos ? std::wstring() : message.substr(0, end + 1);
+  const auto trimEnd = [&message] { message.erase(message.find_last_not_of(L" \t\r\n") + 1); };
+  trimEnd();
+  if (!message.empty() && message.back() == L'.') {
+    message.pop_back();
+    trimEnd();
+  }
+  return message;
 }
 
 std::wstring StopSentence(const Run &run) {
@@ -68,17 +76,23 @@ std::wstring BoxSentence(Box box) {
   return L"The error box is shown.";
 }
 
-std::wstring HowItWent(Outcome outcome) {
-  switch (outcome) {
-    case Outcome::AlreadyMarked:
-      return L"it was already marked for deletion and goes when it stops";
-    case Outcome::GoneMeanwhile:
-      return L"it was gone by the time of its deletion";
-    case Outcome::Deleted:
-    case Outcome::Failed:
-      break;
+// What to do about the error, where we know more than Windows' text says.
+std::wstring Remedy(const Run &run) {
+  if (run.error == ERROR_SERVICE_DOES_NOT_EXIST) {
+    // The manager reads its services when Windows starts: a key written since
+    // is one it does not know.
+    return std::wstring(L" The key ") + kServiceKey +
+           L" holds an ImagePath, but the service manager does not know " + kService +
+           L" (it reads its services when Windows starts): restart Windows and run it again, "
+           L"or delete the key if nothing needs it.";
   }
-  return L"the service manager accepted its deletion";
+  if (run.error == ERROR_ACCESS_DENIED && run.elevation == Elevation::NotElevated) {
+    return L" The program did not run elevated: run it elevated.";
+  }
+  if (run.error == ERROR_ACCESS_DENIED && run.elevation == Elevation::Elevated) {
+    return L" The program ran elevated.";
+  }
+  return std::wstring();
 }
 
 std::wstring FailureText(const Run &run) {
@@ -88,29 +102,112 @@ std::wstring FailureText(const Run &run) {
   const std::wstring system = SystemText(run.error);
   if (!system.empty()) why += L" (" + system + L")";
   return std::wstring(kProgram) + L" could not remove the service " + kService + L": " + why +
-         L". " + StopSentence(run) + L" " + BoxSentence(run.box) + L" Exit code " +
+         L"." + Remedy(run) + L" " + StopSentence(run) + L" " + BoxSentence(run.box) +
+         L" Exit code " + Decimal(run.exitCode) + L".";
+}
+
+// The service's state, for one that has not stopped.
+std::wstring StateClause(DWORD state) {
+  const std::wstring service = kService;
+  switch (state) {
+    case 0:
+      return L"its state could not be read";
+    case SERVICE_RUNNING:
+      return service + L" is still running";
+    case SERVICE_STOP_PENDING:
+      return service + L" is still stopping";
+    case SERVICE_PAUSED:
+      return service + L" is paused";
+    case SERVICE_START_PENDING:
+      return service + L" is starting";
+    case SERVICE_PAUSE_PENDING:
+      return service + L" is pausing";
+    case SERVICE_CONTINUE_PENDING:
+      return service + L" is resuming";
+    default:
+      break;
+  }
+  return service + L" is in state " + Decimal(state);
+}
+
+// A service marked for deletion that has not stopped runs on, its files in
+// use, and its name stays taken.
+std::wstring MarkedText(const Run &run) {
+  const std::wstring what =
+      run.outcome == Outcome::AlreadyMarked
+          ? std::wstring(L" found the service ") + kService + L" already marked for deletion"
+          : std::wstring(L" marked the service ") + kService + L" for deletion";
+  return std::wstring(kProgram) + what + L", but " + StateClause(run.serviceState) +
+         L": it goes once it has stopped and every handle to it is closed, or at the next "
+         L"restart; until then its files may stay locked and installing " +
+         kService + L" again fails with error 1072. " + StopSentence(run) + L" Exit code " +
          Decimal(run.exitCode) + L".";
 }
 
-std::wstring RemovedText(const Run &run) {
-  return std::wstring(kProgram) + L" removed the service " + kService + L": " +
-         HowItWent(run.outcome) + L". " + StopSentence(run) + L" Exit code " +
-         Decimal(run.exitCode) + L".";
+std::wstring GoneText(const Run &run) {
+  std::wstring how;
+  switch (run.outcome) {
+    case Outcome::AlreadyMarked:
+      how = std::wstring(L" found the service ") + kService +
+            L" already marked for deletion and stopped: it goes once every handle to it is "
+            L"closed.";
+      break;
+    case Outcome::GoneMeanwhile:
+      how = std::wstring(L" found the service ") + kService +
+            L" gone by the time of its deletion: nothing was left to remove.";
+      break;
+    case Outcome::Deleted:
+    case Outcome::Failed:
+      how = std::wstring(L" removed the service ") + kService +
+            L": the service manager accepted its deletion.";
+      break;
+  }
+  return kProgram + how + L" " + StopSentence(run) + L" Exit code " + Decimal(run.exitCode) + L".";
+}
+
+// The record of the token's user, with room for the SID it points at.
+struct UserRecord {
+  alignas(TOKEN_USER) BYTE bytes[sizeof(TOKEN_USER) + SECURITY_MAX_SID_SIZE];
+};
+
+// The account the process runs as, which Event Viewer shows as the entry's
+// user: SYSTEM for an installer's deferred action, else whoever started it.
+// Null where the token cannot tell.
+PSID ProcessUser(UserRecord &record) {
+  HANDLE token = nullptr;
+  if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) return nullptr;
+  DWORD size = 0;
+  const BOOL read = GetTokenInformation(token, TokenUser, record.bytes, sizeof record.bytes, &size);
+  CloseHandle(token);
+  if (!read) return nullptr;
+  TOKEN_USER user{};
+  std::memcpy(&user, record.bytes, sizeof user);
+  return user.User.Sid;
 }
 
 }  // namespace
 
-bool ReportRun(const Run &run) {
-  const bool failed = run.outcome == Outcome::Failed;
-  const std::string text = ansi::FromText(failed ? FailureText(run) : RemovedText(run));
+Entry EntryOf(const Run &run) {
+  if (run.outcome == Outcome::Failed) {
+    return Entry{EVENTLOG_ERROR_TYPE, kFailedEventId, FailureText(run)};
+  }
+  const bool marked = run.outcome == Outcome::Deleted || run.outcome == Outcome::AlreadyMarked;
+  if (marked && run.serviceState != SERVICE_STOPPED) {
+    return Entry{EVENTLOG_WARNING_TYPE, kMarkedEventId, MarkedText(run)};
+  }
+  return Entry{EVENTLOG_INFORMATION_TYPE, kRemovedEventId, GoneText(run)};
+}
+
+void ReportRun(const Run &run) {
+  const Entry entry = EntryOf(run);
+  const std::string text = ansi::FromText(entry.text);
+  UserRecord record;
+  const PSID user = ProcessUser(record);
   HANDLE source = RegisterEventSourceA(nullptr, kSource);
-  if (source == nullptr) return false;
+  if (source == nullptr) return;
   const char *strings[] = {text.c_str()};
-  const BOOL written =
-      ReportEventA(source, failed ? EVENTLOG_ERROR_TYPE : EVENTLOG_INFORMATION_TYPE, 0,
-                   failed ? kFailedEventId : kRemovedEventId, nullptr, 1, 0, strings, nullptr);
+  ReportEventA(source, entry.type, 0, entry.eventId, user, 1, 0, strings, nullptr);
   DeregisterEventSource(source);
-  return written != FALSE;
 }
 
 }  // namespace modEventLog

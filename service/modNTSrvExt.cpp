@@ -141,7 +141,7 @@ bool ServiceExists(const std::wstring &name) {
   return TextLength(imagePath) != 0;
 }
 
-bool RemoveService(const std::wstring &name, RemovalFailure *failure) {
+bool RemoveService(const std::wstring &name, RemovalFailure *failure, std::uint32_t *state) {
   RemovalFailure first;
   // The error is read right after the call that failed, before anything else
   // can change it.
@@ -159,6 +159,11 @@ bool RemoveService(const std::wstring &name, RemovalFailure *failure) {
   // deleted it) goes when it stops: the manager accepted its deletion then.
   const bool removed =
       DeleteService(service) != FALSE || failed("DeleteService") == ERROR_SERVICE_MARKED_FOR_DELETE;
+  if (removed && state != nullptr) {
+    // Asked before the handle goes, ours being one that keeps it there.
+    SERVICE_STATUS status{};
+    *state = QueryServiceStatus(service, &status) ? status.dwCurrentState : 0;
+  }
   CloseServiceHandle(service);
   CloseServiceHandle(manager);
   if (first.call != nullptr) SetLastError(first.error);  // not what closing a null handle left

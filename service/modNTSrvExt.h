@@ -25,7 +25,11 @@ struct RemovalFailure {
 // service marked for deletion, before. When a call failed, the first one
 // that did goes into `failure`, when given, and its error is left as the
 // thread's last error, as Win32 leaves it: a deletion refused as already
-// marked returns true with DeleteService and 1072 there.
-bool RemoveService(const std::wstring &name, RemovalFailure *failure = nullptr);
+// marked returns true with DeleteService and 1072 there. A marked service
+// goes only once it has stopped: when the deletion was accepted, `state`,
+// when given, gets its current state (SERVICE_STOPPED, SERVICE_RUNNING, ...)
+// as the manager gives it on the same handle, or 0 where it cannot be read.
+bool RemoveService(const std::wstring &name, RemovalFailure *failure = nullptr,
+                   std::uint32_t *state = nullptr);
 
 }  // namespace modNTSrvExt

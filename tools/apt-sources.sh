@@ -115,7 +115,7 @@ apt_update_log() {
 apt_failed_suites() {
   pairs=$(mktemp)
   for file in $(apt_source_files); do apt_sources_awk pairs "" "$file"; done | sort -u >"$pairs"
-  # "Err:6 http://host/debian-security bookworm-security/main i386 Packages":
+  # "Err:6 http://example.org/debian-security bookworm-security/main i386 Packages":
   # the failed index belongs to the longest source "<uri> <suite>" it starts with.
   sed -n 's/^Err:[0-9]* //p' "$1" | awk -v pairs="$pairs" '
     BEGIN { while ((getline line < pairs) > 0) pair[line] = 1 }

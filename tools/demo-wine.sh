@@ -28,7 +28,11 @@ echo "Demo service FQ: $(sc query FQ | awk '/STATE/ {print $4}')"
 
 echo "Running FQSrvUninstall.exe..."
 started=$(date +%s%N)
-"$FQ_WINE" "$program" &
+# Wine keeps no event log: it writes the event the program leaves to its
+# debug output, an error as err:eventlog, a warning as warn:eventlog, other
+# types as trace:eventlog, with the call's arguments (the event ID 4th) in a
+# fixme line of ReportEventA.
+WINEDEBUG=-all,+eventlog,fixme+advapi "$FQ_WINE" "$program" 2>"$out/wine-debug.log" &
 pid=$!
 
 # Wait for the window on the X display, then photograph the screen.
@@ -51,6 +55,19 @@ echo "What happened:"
 if [ -n "$window" ]; then echo "  window shown:     yes (\"Uninstall\")"; else echo "  window shown:     not seen"; fi
 if grep -q '^STOP' "$log" 2>/dev/null; then echo "  stop sent:        yes (the service logged STOP)"; else echo "  stop sent:        no"; fi
 if sc query FQ | grep -q 'STATE'; then echo "  service removed:  no"; else echo "  service removed:  yes (FQ is no longer registered)"; fi
+tr -d '\r' <"$out/wine-debug.log" | awk '
+  function hex(text,    n, i) {
+    sub(/^[^x]*x/, "", text)
+    for (i = 1; i <= length(text); i++) n = n * 16 + index("0123456789abcdef", tolower(substr(text, i, 1))) - 1
+    return n
+  }
+  /:fixme:advapi:ReportEventA / { split($0, arg, ","); id = hex(arg[4]) }
+  /:(err|warn|trace):eventlog:ReportEventW L"/ {
+    type = /:err:/ ? "Error" : /:warn:/ ? "Warning" : "Information"
+    text = $0; sub(/^[^"]*"/, "", text); sub(/"$/, "", text)
+    printf "  event:            %s %s: %s\n", type, id == "" ? "?" : id, text; seen = 1
+  }
+  END { if (!seen) print "  event:            none written" }'
 echo "  exit code:        $code"
 echo "  time:             $elapsed ms"
 [ "$code" -eq 0 ]

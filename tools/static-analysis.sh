@@ -12,7 +12,7 @@ trap 'rm -f "$log"' EXIT
 
 # Configure only: the compile commands are all both tools need.
 cmake --preset analysis >/dev/null
-own="$(pwd)/(app|platform|process|registry|service|ui|tests)/"
+own="$(pwd)/(app|eventlog|platform|process|registry|service|ui|tests)/"
 
 echo "clang-tidy ..."
 if ! run-clang-tidy -quiet -p build/analysis -j "$jobs" "$own" >"$log" 2>&1; then

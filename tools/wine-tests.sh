@@ -3,9 +3,9 @@
 #   tools/wine-tests.sh win32|win64 [win32|win64]
 # in a throwaway prefix on a virtual display (tools/wine-env.sh). The second
 # word is the prefix's architecture, by default the build's: the win32 build
-# in a win64 prefix runs as 64-bit Windows runs it, under WoW64 (its system
-# directory is SysWOW64, the service manager and registry the 64-bit
-# system's). Called by tools/test.sh on this machine, or inside the guest
+# in a win64 prefix runs as 64-bit Windows runs it, under WoW64 (its
+# System32 redirected to SysWOW64, the service manager and registry the
+# 64-bit system's). Called by tools/test.sh on this machine, or inside the guest
 # (tools/guest/run.sh) where this machine cannot run 32-bit code. Every test
 # of the build but those labelled "release" (tests/release, which run on the
 # build machine).

@@ -1,4 +1,5 @@
 // Stand-in of the registry and the service control manager.
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 
@@ -13,6 +14,54 @@ std::string KeyName(HKEY key) {
 }
 
 const char *const kServicesKey = "System\\CurrentControlSet\\Services\\";
+
+// A SID in its binary form from its text ("S-1-5-18"): revision, count of
+// sub-authorities, the authority in 6 big-endian bytes, the sub-authorities.
+std::vector<std::uint8_t> SidBytes(const std::string &text) {
+  std::vector<unsigned long long> parts;
+  for (std::size_t at = 2; at <= text.size();) {  // after "S-"
+    const std::size_t end = std::min(text.find('-', at), text.size());
+    parts.push_back(std::stoull(text.substr(at, end - at)));
+    at = end + 1;
+  }
+  std::vector<std::uint8_t> bytes{static_cast<std::uint8_t>(parts[0]),
+                                  static_cast<std::uint8_t>(parts.size() - 2)};
+  for (int shift = 40; shift >= 0; shift -= 8) {
+    bytes.push_back(static_cast<std::uint8_t>(parts[1] >> shift));
+  }
+  for (std::size_t i = 2; i < parts.size(); ++i) {
+    const auto sub = static_cast<DWORD>(parts[i]);
+    const auto *raw = reinterpret_cast<const std::uint8_t *>(&sub);
+    bytes.insert(bytes.end(), raw, raw + sizeof sub);
+  }
+  return bytes;
+}
+
+std::string SidText(const void *sid) {
+  const auto *bytes = static_cast<const std::uint8_t *>(sid);
+  unsigned long long authority = 0;
+  for (int i = 2; i < 8; ++i) authority = authority << 8 | bytes[i];
+  std::string text = "S-" + std::to_string(bytes[0]) + "-" + std::to_string(authority);
+  for (std::size_t i = 0; i < bytes[1]; ++i) {
+    DWORD sub = 0;
+    std::memcpy(&sub, bytes + 8 + sizeof sub * i, sizeof sub);
+    text += "-" + std::to_string(sub);
+  }
+  return text;
+}
+
+// A service marked for deletion goes once it has stopped and nothing holds it.
+void DropIfDone(const std::string &name) {
+  auto found = S().services.find(name);
+  if (found == S().services.end() || !found->second.markedForDeletion ||
+      found->second.currentState != SERVICE_STOPPED) {
+    return;
+  }
+  for (const auto &open : S().openServices) {
+    if (!NoCaseLess()(open.second, name) && !NoCaseLess()(name, open.second)) return;
+  }
+  machine().dropService(name);
+}
 
 // Windows lays the configuration out as the record followed by its strings.
 std::vector<std::uint8_t> ConfigStrings(const Service &service, std::vector<std::size_t> &offsets) {
@@ -231,8 +280,10 @@ BOOL WINAPI DeleteService(SC_HANDLE handle) {
   if (Service *service = OpenedService(handle, "DeleteService")) {
     if (service->deleteError != ERROR_SUCCESS) {
       S().lastError = service->deleteError;
+    } else if (service->markedForDeletion) {
+      S().lastError = ERROR_SERVICE_MARKED_FOR_DELETE;
     } else {
-      machine().dropService(S().openServices[handle]);
+      service->markedForDeletion = true;
       ok = TRUE;
     }
   }
@@ -241,10 +292,66 @@ BOOL WINAPI DeleteService(SC_HANDLE handle) {
 }
 
 BOOL WINAPI CloseServiceHandle(SC_HANDLE handle) {
+  auto service = S().openServices.find(handle);
+  const std::string name = service != S().openServices.end() ? service->second : std::string();
   const bool known = S().openServices.erase(handle) + S().openManagers.erase(handle) != 0;
   if (!known) S().lastError = ERROR_INVALID_HANDLE;
+  if (!name.empty()) DropIfDone(name);
   Log("CloseServiceHandle(" + handleName(handle) + ") -> " + std::to_string(known ? 1 : 0));
   return known ? TRUE : FALSE;
+}
+
+// ---- the process's token ----
+
+BOOL WINAPI OpenProcessToken(HANDLE process, DWORD access, HANDLE *token) {
+  HANDLE opened = nullptr;
+  if (process != GetCurrentProcess() || token == nullptr) {
+    S().lastError = ERROR_INVALID_HANDLE;  // only our own process
+  } else if (!InjectedFault("OpenProcessToken")) {
+    opened = NewHandle();
+    S().openTokens.insert(opened);
+  }
+  if (token != nullptr) *token = opened;
+  Log("OpenProcessToken(" + Hex(access) + ") -> " + handleName(opened));
+  return opened != nullptr ? TRUE : FALSE;
+}
+
+// TokenUser: the record, then the SID it points at; TokenElevation only from
+// Vista on. A buffer too small gets nothing but the size needed.
+BOOL WINAPI GetTokenInformation(HANDLE token, TOKEN_INFORMATION_CLASS informationClass,
+                                LPVOID information, DWORD length, LPDWORD returnLength) {
+  BOOL ok = FALSE;
+  const bool vista = (S().windowsVersion & 0xFF) >= 6;
+  if (S().openTokens.count(token) == 0 || returnLength == nullptr) {
+    S().lastError = ERROR_INVALID_HANDLE;
+  } else if (InjectedFault("GetTokenInformation")) {
+    // last error set by the fault
+  } else if (informationClass == TokenUser) {
+    const std::vector<std::uint8_t> sid = SidBytes(S().processUser);
+    *returnLength = static_cast<DWORD>(sizeof(TOKEN_USER) + sid.size());
+    if (information == nullptr || length < *returnLength) {
+      S().lastError = ERROR_INSUFFICIENT_BUFFER;
+    } else {
+      auto *user = static_cast<TOKEN_USER *>(information);
+      auto *copy = static_cast<std::uint8_t *>(information) + sizeof(TOKEN_USER);
+      std::memcpy(copy, sid.data(), sid.size());
+      *user = TOKEN_USER{{copy, 0}};
+      ok = TRUE;
+    }
+  } else if (informationClass == TokenElevation && vista) {
+    *returnLength = sizeof(TOKEN_ELEVATION);
+    if (information == nullptr || length < sizeof(TOKEN_ELEVATION)) {
+      S().lastError = ERROR_INSUFFICIENT_BUFFER;
+    } else {
+      static_cast<TOKEN_ELEVATION *>(information)->TokenIsElevated = S().elevated ? 1 : 0;
+      ok = TRUE;
+    }
+  } else {
+    S().lastError = ERROR_INVALID_PARAMETER;
+  }
+  Log("GetTokenInformation(" + handleName(token) + ", " + std::to_string(informationClass) +
+      ", size " + std::to_string(length) + ") -> " + std::to_string(ok));
+  return ok;
 }
 
 // ---- event log ----
@@ -278,7 +385,7 @@ BOOL WINAPI ReportEventA(HANDLE eventLog, WORD type, WORD category, DWORD eventI
     event.type = type;
     event.category = category;
     event.eventId = eventId;
-    event.userSidPassed = userSid != nullptr;
+    if (userSid != nullptr) event.userSid = SidText(userSid);
     for (WORD i = 0; i < stringCount; ++i) event.strings.emplace_back(strings[i] ? strings[i] : "");
     event.dataSize = dataSize;
     S().events.push_back(event);
@@ -299,8 +406,8 @@ BOOL WINAPI DeregisterEventSource(HANDLE eventLog) {
 namespace {
 
 // One entry as ReadEventLogA lays it out: the record, the source's and the
-// computer's names, the user's SID (none here), the strings, no data, padding
-// to a DWORD, and the length again at the end.
+// computer's names, the user's SID (when one was given), the strings, no
+// data, padding to a DWORD, and the length again at the end.
 std::vector<std::uint8_t> RecordBytes(const EventReported &event, DWORD number) {
   EVENTLOGRECORD record{};
   std::vector<std::uint8_t> bytes(sizeof record);
@@ -313,6 +420,11 @@ std::vector<std::uint8_t> RecordBytes(const EventReported &event, DWORD number) 
   append("FQTESTMACHINE");
   pad();
   record.UserSidOffset = static_cast<DWORD>(bytes.size());
+  if (!event.userSid.empty()) {
+    const std::vector<std::uint8_t> sid = SidBytes(event.userSid);
+    record.UserSidLength = static_cast<DWORD>(sid.size());
+    bytes.insert(bytes.end(), sid.begin(), sid.end());
+  }
   record.StringOffset = static_cast<DWORD>(bytes.size());
   for (const std::string &text : event.strings) append(text);
   record.DataOffset = static_cast<DWORD>(bytes.size());
@@ -411,48 +523,18 @@ BOOL WINAPI CloseEventLog(HANDLE eventLog) {
   return known ? TRUE : FALSE;
 }
 
-// ---- the process's token ----
-
-BOOL WINAPI OpenProcessToken(HANDLE process, DWORD desiredAccess, PHANDLE token) {
-  HANDLE opened = nullptr;
-  if (InjectedFault("OpenProcessToken")) {
-    // last error set by the fault
-  } else if (process != GetCurrentProcess() || token == nullptr) {
-    S().lastError = ERROR_INVALID_HANDLE;  // our own process only
-  } else {
-    opened = NewHandle();
-    S().openTokens.insert(opened);
-  }
-  if (token != nullptr) *token = opened;
-  Log("OpenProcessToken(" + Hex(desiredAccess) + ") -> " + handleName(opened));
-  return opened != nullptr ? TRUE : FALSE;
-}
-
-// Knows TokenElevation only.
-BOOL WINAPI GetTokenInformation(HANDLE token, TOKEN_INFORMATION_CLASS informationClass,
-                                LPVOID information, DWORD length, PDWORD returnLength) {
-  BOOL ok = FALSE;
-  if (S().openTokens.count(token) == 0) {
-    S().lastError = ERROR_INVALID_HANDLE;
-  } else if (InjectedFault("GetTokenInformation")) {
-    // last error set by the fault
-  } else if (informationClass != TokenElevation) {
-    S().lastError = ERROR_INVALID_PARAMETER;
-  } else {
-    if (returnLength != nullptr) *returnLength = sizeof(TOKEN_ELEVATION);
-    if (information == nullptr || length < sizeof(TOKEN_ELEVATION)) {
-      S().lastError = ERROR_INSUFFICIENT_BUFFER;
-    } else {
-      static_cast<TOKEN_ELEVATION *>(information)->TokenIsElevated = S().elevated ? 1 : 0;
-      ok = TRUE;
-    }
-  }
-  Log("GetTokenInformation(" + handleName(token) + ", " + std::to_string(informationClass) +
-      ") -> " + std::to_string(ok));
-  return ok;
-}
-
 void standin::Machine::dropService(const std::string &name) {
   state().keys.erase(kServicesKey + name);
   state().services.erase(name);
 }
+
+void standin::Machine::setServiceState(const std::string &name, DWORD currentState) {
+  auto found = state().services.find(name);
+  if (found == state().services.end()) return;
+  found->second.currentState = currentState;
+  DropIfDone(name);
+}
+
+void standin::Machine::setProcessUser(const std::string &sid) { state().processUser = sid; }
+
+void standin::Machine::setElevated(bool elevated) { state().elevated = elevated; }

@@ -92,15 +92,18 @@ DWORD WINAPI GetLastError() {
 void WINAPI SetLastError(DWORD error) { S().lastError = error; }
 
 // Only the system's own texts (FORMAT_MESSAGE_FROM_SYSTEM), into the caller's
-// buffer; a text that does not fit, with its terminator, is not written.
-DWORD WINAPI FormatMessageA(DWORD flags, LPCVOID, DWORD messageId, DWORD, LPSTR buffer, DWORD size,
-                            va_list *) {
+// buffer; a text that does not fit, with its terminator, is not written. They
+// are in the system's language: asked for another, Windows finds none.
+DWORD WINAPI FormatMessageA(DWORD flags, LPCVOID, DWORD messageId, DWORD languageId, LPSTR buffer,
+                            DWORD size, va_list *) {
   DWORD length = 0;
   const std::string text = Machine::systemMessage(messageId);
   if (InjectedFault("FormatMessageA")) {
     // last error set by the fault
   } else if ((flags & FORMAT_MESSAGE_FROM_SYSTEM) == 0 || buffer == nullptr) {
     S().lastError = ERROR_INVALID_PARAMETER;
+  } else if (languageId != 0 && languageId != S().systemLanguage) {
+    S().lastError = ERROR_RESOURCE_LANG_NOT_FOUND;
   } else if (text.empty()) {
     S().lastError = ERROR_MR_MID_NOT_FOUND;
   } else if (text.size() + 1 > size) {
@@ -109,8 +112,8 @@ DWORD WINAPI FormatMessageA(DWORD flags, LPCVOID, DWORD messageId, DWORD, LPSTR 
     std::memcpy(buffer, text.c_str(), text.size() + 1);
     length = static_cast<DWORD>(text.size());
   }
-  Log("FormatMessageA(" + Hex(flags) + ", " + std::to_string(messageId) + ", size " +
-      std::to_string(size) + ") -> " + std::to_string(length));
+  Log("FormatMessageA(" + Hex(flags) + ", " + std::to_string(messageId) + ", " + Hex(languageId) +
+      ", size " + std::to_string(size) + ") -> " + std::to_string(length));
   return length;
 }
 
@@ -280,6 +283,7 @@ UINT WINAPI GetSystemDirectoryA(LPSTR buffer, UINT size) {
 
 DWORD WINAPI GetCurrentProcessId() { return kOwnProcessId; }
 
+// Windows' pseudo-handle of the calling process.
 HANDLE WINAPI GetCurrentProcess() { return reinterpret_cast<HANDLE>(static_cast<LONG_PTR>(-1)); }
 
 // Knows only our own process.

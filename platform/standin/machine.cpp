@@ -117,13 +117,14 @@ void Machine::setWaitResults(std::vector<DWORD> results) {
 
 void Machine::setCodePage(UINT codePage) { state().codePage = codePage; }
 
+void Machine::setSystemLanguage(LANGID language) { state().systemLanguage = language; }
+
 void Machine::setSystemDirectory(const std::string &path) { state().systemDirectory = path; }
 
 void Machine::setSessionId(DWORD id) { state().sessionId = id; }
 
 void Machine::setOldestEventRecord(DWORD number) { state().oldestEventRecord = number; }
 
-void Machine::setElevated(bool elevated) { state().elevated = elevated; }
 
 void Machine::setWindowsVersion(BYTE major, BYTE minor, WORD build) {
   state().windowsVersion = major | DWORD{minor} << 8 | DWORD{build} << 16;

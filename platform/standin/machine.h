@@ -32,6 +32,9 @@ struct Service {
   std::string binaryPath;
   std::string displayName;
   DWORD deleteError = ERROR_SUCCESS;  // non-zero: DeleteService refuses with this error
+  // Set by an accepted DeleteService; a second one is refused with 1072. The
+  // service goes once it has stopped and no handle to it is left open.
+  bool markedForDeletion = false;
   // When set, QueryServiceConfigA hands back exactly these bytes (a record
   // followed by its strings) instead of laying one out; the fixups say which
   // record fields point where, as offsets from the start of the blob.
@@ -109,7 +112,7 @@ struct EventReported {
   WORD type = 0;
   WORD category = 0;
   DWORD eventId = 0;
-  bool userSidPassed = false;
+  std::string userSid;  // the SID passed, as text ("S-1-5-18"); empty: none
   std::vector<std::string> strings;
   DWORD dataSize = 0;
 };
@@ -154,11 +157,20 @@ class Machine {
   void setWindowStationFlags(DWORD flags);
   // The Application log has wrapped: its oldest entry has this number.
   void setOldestEventRecord(DWORD number);
-  // false: the process runs with a token that is not elevated (TokenElevation).
-  void setElevated(bool elevated);
   // The service manager forgets a service, and its registry key goes: what it
   // does with a service marked for deletion once it has stopped.
   void dropService(const std::string &name);
+  // The service's state changes (a stop command stopped it, say); marked for
+  // deletion, stopped and held by no handle, it goes.
+  void setServiceState(const std::string &name, DWORD currentState);
+  // The process's token: its user's SID as text ("S-1-5-18" for SYSTEM) and
+  // whether it is elevated. Opening it fails by failCall("OpenProcessToken");
+  // before Vista there is no TokenElevation.
+  void setProcessUser(const std::string &sid);
+  void setElevated(bool elevated);
+  // The language of Windows' texts: FormatMessageA finds them for this
+  // language id and for 0 (the default search), and for no other.
+  void setSystemLanguage(LANGID language);
 
   // ---- inspect ----
   // Entries written to the event log, in order. Every event source is

@@ -24,6 +24,11 @@ struct Machine::State {
   std::map<SC_HANDLE, DWORD> openManagers;        // handle -> access
   std::map<SC_HANDLE, std::string> openServices;  // handle -> service name
 
+  // the process's token
+  std::string processUser = "S-1-5-21-1-2-3-1001";
+  bool elevated = true;
+  std::set<HANDLE> openTokens;
+
   // event log
   std::map<HANDLE, std::string> openEventSources;  // handle -> source name
   std::vector<EventReported> events;
@@ -31,10 +36,6 @@ struct Machine::State {
   // open log handle (OpenEventLogA) -> index of the next entry a sequential
   // read gives, or none before the first read
   std::map<HANDLE, std::optional<std::size_t>> openEventLogs;
-
-  // the process's token
-  std::set<HANDLE> openTokens;
-  bool elevated = true;
 
   // processes
   std::map<std::string, ChildBehaviour> childBehaviours;
@@ -65,6 +66,7 @@ struct Machine::State {
 
   // everything else
   UINT codePage = 1252;
+  LANGID systemLanguage = 0x0409;  // English (United States)
   DWORD lastError = ERROR_SUCCESS;
   std::vector<std::string> calls;
   std::vector<DWORD> sleeps;

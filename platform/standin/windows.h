@@ -84,13 +84,16 @@ using HWINSTA = HWINSTA__ *;
 #define ERROR_MORE_DATA 234L
 #define ERROR_SERVICE_DOES_NOT_EXIST 1060L
 #define ERROR_SERVICE_MARKED_FOR_DELETE 1072L
+#define ERROR_RESOURCE_LANG_NOT_FOUND 1815L
 
 #define ERROR_MR_MID_NOT_FOUND 317L
 
 DWORD WINAPI GetLastError();
 void WINAPI SetLastError(DWORD error);
 
-// Windows' text for an error code; the stand-in knows a few (machine.h).
+// Windows' text for an error code; the stand-in knows a few (machine.h), in
+// the system's language only.
+using LANGID = WORD;
 #define FORMAT_MESSAGE_IGNORE_INSERTS 0x00000200
 #define FORMAT_MESSAGE_FROM_SYSTEM 0x00001000
 DWORD WINAPI FormatMessageA(DWORD flags, LPCVOID source, DWORD messageId, DWORD languageId,
@@ -171,9 +174,29 @@ BOOL WINAPI QueryServiceConfigA(SC_HANDLE handle, LPQUERY_SERVICE_CONFIGA config
 BOOL WINAPI DeleteService(SC_HANDLE handle);
 BOOL WINAPI CloseServiceHandle(SC_HANDLE handle);
 
-// ---- event log -----------------------------------------------------------
+// ---- the process's token: who runs it, and whether elevated ---------------
 using PSID = void *;
+#define TOKEN_QUERY 0x0008
+#define SECURITY_MAX_SID_SIZE 68
+enum TOKEN_INFORMATION_CLASS { TokenUser = 1, TokenElevation = 20 };
+struct SID_AND_ATTRIBUTES {
+  PSID Sid;
+  DWORD Attributes;
+};
+struct TOKEN_USER {
+  SID_AND_ATTRIBUTES User;
+};
+struct TOKEN_ELEVATION {
+  DWORD TokenIsElevated;
+};
+HANDLE WINAPI GetCurrentProcess();
+BOOL WINAPI OpenProcessToken(HANDLE process, DWORD access, HANDLE *token);
+BOOL WINAPI GetTokenInformation(HANDLE token, TOKEN_INFORMATION_CLASS informationClass,
+                                LPVOID information, DWORD length, LPDWORD returnLength);
+
+// ---- event log -----------------------------------------------------------
 #define EVENTLOG_ERROR_TYPE 0x0001
+#define EVENTLOG_WARNING_TYPE 0x0002
 #define EVENTLOG_INFORMATION_TYPE 0x0004
 HANDLE WINAPI RegisterEventSourceA(LPCSTR serverName, LPCSTR sourceName);
 BOOL WINAPI ReportEventA(HANDLE eventLog, WORD type, WORD category, DWORD eventId, PSID userSid,
@@ -211,17 +234,6 @@ BOOL WINAPI ReadEventLogA(HANDLE eventLog, DWORD readFlags, DWORD recordOffset, 
 BOOL WINAPI GetNumberOfEventLogRecords(HANDLE eventLog, PDWORD numberOfRecords);
 BOOL WINAPI GetOldestEventLogRecord(HANDLE eventLog, PDWORD oldestRecord);
 BOOL WINAPI CloseEventLog(HANDLE eventLog);
-
-// ---- the process's token ---------------------------------------------------
-#define TOKEN_QUERY 0x0008
-using PHANDLE = HANDLE *;
-enum TOKEN_INFORMATION_CLASS { TokenUser = 1, TokenElevation = 20 };
-struct TOKEN_ELEVATION {
-  DWORD TokenIsElevated;
-};
-BOOL WINAPI OpenProcessToken(HANDLE process, DWORD desiredAccess, PHANDLE token);
-BOOL WINAPI GetTokenInformation(HANDLE token, TOKEN_INFORMATION_CLASS informationClass,
-                                LPVOID information, DWORD length, PDWORD returnLength);
 
 // ---- processes, waits, time ----------------------------------------------
 #define MAX_PATH 260
@@ -296,7 +308,6 @@ void WINAPI Sleep(DWORD milliseconds);
 UINT WINAPI GetSystemDirectoryA(LPSTR buffer, UINT size);
 // The process's session, and the version of Windows: major, minor, build.
 DWORD WINAPI GetCurrentProcessId();
-HANDLE WINAPI GetCurrentProcess();  // a pseudo handle: never closed
 BOOL WINAPI ProcessIdToSessionId(DWORD processId, DWORD *sessionId);
 DWORD WINAPI GetVersion();
 HMODULE WINAPI GetModuleHandleA(LPCSTR moduleName);

@@ -17,6 +17,12 @@
 // not do what it should (exit code, "FQ" gone or stopped) ends the benchmark:
 // its time would mean nothing. One line per run on the standard output:
 //   run <case> <milliseconds> <peak working set bytes> <peak pagefile bytes>
+// The calls the program makes to tell whether FQ is gone and who ran it are
+// also timed alone, each round, as the program makes them: FQ's state on its
+// handle with all access, the running fixture just marked for deletion (both
+// builds ask it, so their difference leaves it out); and the user of the
+// process's token. One line per call:
+//   call state|user <milliseconds>
 //
 //   FQBench --program=<FQSrvUninstall.exe> --empty=<FQEmpty.exe>
 //           --window=<FQEmptyWindow.exe> --fixture=<FQFixtureService.exe>
@@ -149,6 +155,49 @@ bool TimeCase(const std::string &name, Run &run) {
          (winetest::WaitForState(kName, SERVICE_STOPPED, 10000) || Fail("FQ did not stop"));
 }
 
+double Elapsed(const LARGE_INTEGER &started) {
+  LARGE_INTEGER frequency, ended;
+  QueryPerformanceCounter(&ended);
+  QueryPerformanceFrequency(&frequency);
+  return static_cast<double>(ended.QuadPart - started.QuadPart) * 1000.0 /
+         static_cast<double>(frequency.QuadPart);
+}
+
+// The token's user, read as the program reads it for its event.
+bool ReadUser() {
+  HANDLE token = nullptr;
+  if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) return false;
+  alignas(TOKEN_USER) BYTE record[sizeof(TOKEN_USER) + SECURITY_MAX_SID_SIZE];
+  DWORD size = 0;
+  const BOOL read = GetTokenInformation(token, TokenUser, record, sizeof record, &size);
+  CloseHandle(token);
+  return read != FALSE;
+}
+
+// The calls added for the event, timed call by call.
+constexpr int kTimedCalls = 5;
+bool TimeAddedCalls() {
+  winetest::RemoveWhateverIsLeft(kName);
+  if (!RegisterFixture(true)) return false;
+  SC_HANDLE manager = OpenSCManagerA(nullptr, nullptr, SC_MANAGER_CREATE_SERVICE);
+  SC_HANDLE service = OpenServiceA(manager, kName, SERVICE_ALL_ACCESS);
+  bool ok = service != nullptr && DeleteService(service);
+  for (int i = 0; ok && i < kTimedCalls; ++i) {
+    SERVICE_STATUS status{};
+    LARGE_INTEGER started;
+    QueryPerformanceCounter(&started);
+    ok = QueryServiceStatus(service, &status) != FALSE;
+    std::printf("call state %.3f\n", Elapsed(started));
+    QueryPerformanceCounter(&started);
+    ok = ok && ReadUser();
+    std::printf("call user %.3f\n", Elapsed(started));
+  }
+  std::fflush(stdout);
+  if (service != nullptr) CloseServiceHandle(service);
+  if (manager != nullptr) CloseServiceHandle(manager);
+  return ok || Fail("cannot ask for FQ's state or the token's user");
+}
+
 }  // namespace
 
 int main(int argc, char **argv) {
@@ -179,6 +228,10 @@ int main(int argc, char **argv) {
                   static_cast<unsigned long long>(run.peakWorkingSet),
                   static_cast<unsigned long long>(run.peakPagefile));
       std::fflush(stdout);
+    }
+    if (round != 0 && !TimeAddedCalls()) {
+      winetest::RemoveWhateverIsLeft(kName);
+      return 1;
     }
   }
   winetest::RemoveWhateverIsLeft(kName);

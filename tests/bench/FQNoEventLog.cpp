@@ -5,6 +5,6 @@
 
 namespace modEventLog {
 
-bool ReportRun(const Run &) { return false; }
+void ReportRun(const Run &) {}
 
 }  // namespace modEventLog

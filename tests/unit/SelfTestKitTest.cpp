@@ -130,6 +130,19 @@ TEST_F(KitGuardTest, WhatAStoppedRunLeft_IsListedForRemoval) {
 
 class KitEventLogTest : public StandinTest {
  protected:
+  // A SID's text from its bytes: revision, count, 6 bytes of authority (big
+  // end first), the sub-authorities (little end first).
+  static std::string SidText(const std::vector<BYTE> &sid) {
+    if (sid.size() < 8 || sid.size() != 8 + 4 * std::size_t{sid[1]}) return "malformed";
+    unsigned long long authority = 0;
+    for (int i = 2; i < 8; ++i) authority = authority << 8 | sid[i];
+    std::string text = "S-" + std::to_string(sid[0]) + "-" + std::to_string(authority);
+    for (std::size_t at = 8; at < sid.size(); at += 4) {
+      text += "-" + std::to_string(sid[at] | sid[at + 1] << 8 | sid[at + 2] << 16 |
+                                   static_cast<unsigned long>(sid[at + 3]) << 24);
+    }
+    return text;
+  }
   // An entry of another program, as any program writes one.
   static void Report(const char *source, WORD type, DWORD id, const std::string &text) {
     HANDLE log = RegisterEventSourceA(nullptr, source);
@@ -152,6 +165,7 @@ TEST_F(KitEventLogTest, EachRunsEntryComesBackAsTheProgramWroteIt_OthersLeftOut)
   Report("Other", EVENTLOG_ERROR_TYPE, 9, "between");
   machine().dropService("FQ");
   InstallService("FQ", SERVICE_STOPPED);
+  machine().setProcessUser("S-1-5-18");  // LocalSystem, as an installer's action runs it
   EXPECT_EQ(Uninstall::kExitRemoved, Uninstall::Main());
 
   std::vector<kitlog::Entry> entries;
@@ -162,13 +176,14 @@ TEST_F(KitEventLogTest, EachRunsEntryComesBackAsTheProgramWroteIt_OthersLeftOut)
   const std::size_t runs[] = {2, 4};  // the program's two entries among those written
   const DWORD types[] = {EVENTLOG_ERROR_TYPE, EVENTLOG_INFORMATION_TYPE};
   const DWORD ids[] = {2, 1};
+  const char *const users[] = {"S-1-5-21-1-2-3-1001", "S-1-5-18"};
   for (std::size_t i = 0; i < entries.size(); ++i) {
     EXPECT_EQ(500 + runs[i], entries[i].record);
     EXPECT_EQ("FQSrvUninstall", entries[i].source);
     EXPECT_EQ(types[i], entries[i].type);
     EXPECT_EQ(ids[i], entries[i].id);
     EXPECT_EQ(written[runs[i]].strings, entries[i].strings);
-    EXPECT_TRUE(entries[i].userSid.empty());
+    EXPECT_EQ(users[i], SidText(entries[i].userSid));
   }
   EXPECT_NE(std::string::npos, entries[0].strings.at(0).find("could not remove the service FQ"));
   EXPECT_TRUE(machine().openHandles().empty());
@@ -185,6 +200,7 @@ TEST_F(KitEventLogTest, EntryLongerThanTheFirstBuffer_ComesBackWhole) {
   ASSERT_EQ(2u, entries.size());
   EXPECT_EQ(std::vector<std::string>{longText}, entries[0].strings);
   EXPECT_EQ(std::vector<std::string>{"short"}, entries[1].strings);
+  EXPECT_TRUE(entries[1].userSid.empty()) << "written without a user";
   EXPECT_EQ(1, CountContaining("size 8192) -> 0 read 0"))
       << "one read too small for it, then a larger one";
 }

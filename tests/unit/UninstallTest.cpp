@@ -2,6 +2,7 @@
 
 #include "StandinTest.h"
 #include "app/Uninstall.h"
+#include "eventlog/modEventLog.h"
 #include "version.h"
 
 namespace {
@@ -23,10 +24,18 @@ class UninstallTest : public StandinTest {
     }
     return false;
   }
+  // The deletion accepted: FQ is gone, or marked and goes once it has stopped.
   static void ExpectRemovedQuietly() {
     EXPECT_EQ(1, machine().countCalls("DeleteService"));
-    EXPECT_FALSE(machine().serviceExists("FQ"));
+    const standin::Service *left = machine().service("FQ");
+    EXPECT_TRUE(left == nullptr || left->markedForDeletion);
     EXPECT_TRUE(machine().messageBoxes().empty());
+  }
+  // A NET that stops FQ, as it mostly does.
+  static standin::ChildBehaviour NetThatStops() {
+    standin::ChildBehaviour net;
+    net.onRun = [] { machine().setServiceState("FQ", SERVICE_STOPPED); };
+    return net;
   }
   static void ExpectWindowGone() {
     HWND window = ProgressWindow();
@@ -48,6 +57,7 @@ TEST_F(UninstallTest, NotRegistered_EndsSilentlyWithoutShowingAnything) {
   EXPECT_EQ(0, machine().countCalls("DeleteService"));
   EXPECT_TRUE(machine().sleeps().empty());
   EXPECT_EQ(0, machine().countCalls("RegisterEventSourceA")) << "nothing to tell";
+  EXPECT_EQ(0, machine().countCalls("OpenProcessToken"));
 }
 
 TEST_F(UninstallTest, KnownToTheManagerButNotRegistered_IsLeftAlone) {
@@ -237,8 +247,9 @@ TEST_F(UninstallTest, WindowThatCannotBeCreated_RemovalGoesAheadWithAnUnownedBox
   EXPECT_EQ(0, CountContaining("ShowWindow("));
 }
 
-// The one entry of a run, in the Application log under our own name.
-std::string OnlyEntry(WORD type, DWORD eventId, const std::string &where) {
+// The one entry of a run, in the Application log under our own name, with
+// the process's user (empty: none).
+std::string OnlyEntry(WORD type, DWORD eventId, const std::string &user, const std::string &where) {
   const auto events = standin::machine().events();
   if (events.size() != 1u) {
     ADD_FAILURE() << where << ": " << events.size() << " entries";
@@ -249,94 +260,166 @@ std::string OnlyEntry(WORD type, DWORD eventId, const std::string &where) {
   EXPECT_EQ(type, event.type) << where;
   EXPECT_EQ(eventId, event.eventId) << where;
   EXPECT_EQ(0, event.category) << where;
-  EXPECT_FALSE(event.userSidPassed) << where;
+  EXPECT_EQ(user, event.userSid) << where;
   EXPECT_EQ(0u, event.dataSize) << where;
   EXPECT_EQ(1u, event.strings.size()) << where;
   return event.strings.empty() ? std::string() : event.strings[0];
 }
 
-TEST_F(UninstallTest, Event_EveryRunThatRemovesTheServiceLeavesOneInformationEntry) {
-  const std::string removed = "FQSrvUninstall " FQ_VERSION_TEXT " removed the service FQ: ";
+const char kSystem[] = "S-1-5-18";  // an installer's deferred action runs as SYSTEM
+const char kAdministrator[] = "S-1-5-21-3623811015-3361044348-30300820-500";
+
+TEST_F(UninstallTest, Event_EveryRunThatDeletesTheServiceTellsWhetherItIsGoneOrStillThere) {
+  const std::string program = "FQSrvUninstall " FQ_VERSION_TEXT;
+  const std::string removed = program + " removed the service FQ: ";
+  const std::string marked = program + " marked the service FQ for deletion, but ";
+  const std::string markedBefore = program + " found the service FQ already marked for deletion";
+  const std::string goesWhen =
+      ": it goes once it has stopped and every handle to it is closed, or at the next restart; "
+      "until then its files may stay locked and installing FQ again fails with error 1072. ";
+  enum Net { NotNeeded, Stops, StopIgnored, FailsToStart };
   struct Case {
     const char *what;
     DWORD state;
-    DWORD deleteError;
-    std::optional<DWORD> netExitCode;  // none: it cannot be started
-    bool goesDuringTheStop;
+    bool markedBefore;
+    Net net;
+    std::int32_t netExitCode;
+    std::optional<standin::Fault> queryFault;
+    WORD type;
+    DWORD eventId;
     std::string text;
   };
   const Case cases[] = {
-      {"stopped", SERVICE_STOPPED, ERROR_SUCCESS, 0, false,
+      {"stopped", SERVICE_STOPPED, false, NotNeeded, 0, std::nullopt, EVENTLOG_INFORMATION_TYPE, 1,
        removed + "the service manager accepted its deletion. The stop command was not run. "
                  "Exit code 0."},
-      {"running, stopped by NET", SERVICE_RUNNING, ERROR_SUCCESS, 0, false,
+      {"running, stopped by NET", SERVICE_RUNNING, false, Stops, 0, std::nullopt,
+       EVENTLOG_INFORMATION_TYPE, 1,
        removed + "the service manager accepted its deletion. The stop command ended with exit "
                  "code 0. Exit code 0."},
-      {"running, NET failed", SERVICE_RUNNING, ERROR_SUCCESS, 2, false,
-       removed + "the service manager accepted its deletion. The stop command ended with exit "
-                 "code 2. Exit code 0."},
-      {"running, NET could not start", SERVICE_RUNNING, ERROR_SUCCESS, std::nullopt, false,
-       removed + "the service manager accepted its deletion. The stop command could not be "
-                 "started. Exit code 0."},
-      {"marked for deletion before", SERVICE_STOPPED, ERROR_SERVICE_MARKED_FOR_DELETE, 0, false,
-       removed + "it was already marked for deletion and goes when it stops. The stop command "
-                 "was not run. Exit code 0."},
-      {"gone during the stop", SERVICE_RUNNING, ERROR_SUCCESS, 0, true,
-       removed + "it was gone by the time of its deletion. The stop command ended with exit "
-                 "code 0. Exit code 0."}};
+      {"running, ignoring the stop", SERVICE_RUNNING, false, StopIgnored, 2, std::nullopt,
+       EVENTLOG_WARNING_TYPE, 3,
+       marked + "FQ is still running" + goesWhen +
+           "The stop command ended with exit code 2. Exit code 0."},
+      {"running, NET could not start", SERVICE_RUNNING, false, FailsToStart, 0, std::nullopt,
+       EVENTLOG_WARNING_TYPE, 3,
+       marked + "FQ is still running" + goesWhen +
+           "The stop command could not be started. Exit code 0."},
+      {"still stopping after NET", SERVICE_STOP_PENDING, false, StopIgnored, 0, std::nullopt,
+       EVENTLOG_WARNING_TYPE, 3,
+       marked + "FQ is still stopping" + goesWhen +
+           "The stop command ended with exit code 0. Exit code 0."},
+      {"paused, its first query failed: no stop", SERVICE_PAUSED, false, NotNeeded, 0,
+       standin::Fault{1, ERROR_ACCESS_DENIED}, EVENTLOG_WARNING_TYPE, 3,
+       marked + "FQ is paused" + goesWhen + "The stop command was not run. Exit code 0."},
+      {"stopped, its state unreadable once deleted", SERVICE_STOPPED, false, NotNeeded, 0,
+       standin::Fault{2, ERROR_ACCESS_DENIED}, EVENTLOG_WARNING_TYPE, 3,
+       marked + "its state could not be read" + goesWhen +
+           "The stop command was not run. Exit code 0."},
+      {"marked before, and stopped", SERVICE_STOPPED, true, NotNeeded, 0, std::nullopt,
+       EVENTLOG_INFORMATION_TYPE, 1,
+       markedBefore + " and stopped: it goes once every handle to it is closed. The stop command "
+                      "was not run. Exit code 0."},
+      {"marked before, ignoring the stop", SERVICE_RUNNING, true, StopIgnored, 0, std::nullopt,
+       EVENTLOG_WARNING_TYPE, 3,
+       markedBefore + ", but FQ is still running" + goesWhen +
+           "The stop command ended with exit code 0. Exit code 0."},
+      {"marked before, gone once NET stopped it", SERVICE_RUNNING, true, Stops, 0, std::nullopt,
+       EVENTLOG_INFORMATION_TYPE, 1,
+       program + " found the service FQ gone by the time of its deletion: nothing was left to "
+                 "remove. The stop command ended with exit code 0. Exit code 0."}};
   for (const Case &c : cases) {
     machine().reset();
+    machine().setProcessUser(kSystem);
     InstallService("FQ", c.state);
     standin::Service service = *machine().service("FQ");
-    service.deleteError = c.deleteError;
+    service.markedForDeletion = c.markedBefore;
     machine().addService("FQ", service);
-    standin::ChildBehaviour net;
-    net.startFails = !c.netExitCode;
-    net.exitCode = c.netExitCode.value_or(0);
-    if (c.goesDuringTheStop) net.onRun = [] { machine().dropService("FQ"); };
+    // Marked and stopped, it stays only while someone else holds a handle to
+    // it (the services console, say).
+    SC_HANDLE manager = OpenSCManagerA(nullptr, nullptr, SC_MANAGER_CONNECT);
+    SC_HANDLE held = c.markedBefore && c.state == SERVICE_STOPPED
+                         ? OpenServiceA(manager, "FQ", SERVICE_ALL_ACCESS)
+                         : nullptr;
+    if (c.queryFault) machine().failCall("QueryServiceStatus", *c.queryFault);
+    standin::ChildBehaviour net = c.net == Stops ? NetThatStops() : standin::ChildBehaviour();
+    net.startFails = c.net == FailsToStart;
+    net.exitCode = static_cast<DWORD>(c.netExitCode);
     machine().setChild(kStop, net);
     EXPECT_EQ(Uninstall::kExitRemoved, Uninstall::Main()) << c.what;
-    EXPECT_EQ(c.text, OnlyEntry(EVENTLOG_INFORMATION_TYPE, 1, c.what));
+    EXPECT_EQ(c.net != NotNeeded, machine().countCalls("CreateProcessA") == 1) << c.what;
+    EXPECT_EQ(c.text, OnlyEntry(c.type, c.eventId, kSystem, c.what));
     EXPECT_TRUE(machine().messageBoxes().empty()) << c.what;
-    EXPECT_TRUE(machine().openHandles().empty()) << c.what << ": the source deregistered";
+    if (held != nullptr) CloseServiceHandle(held);
+    CloseServiceHandle(manager);
+    EXPECT_TRUE(machine().openHandles().empty()) << c.what << ": the token and source closed";
   }
 }
 
-TEST_F(UninstallTest, Event_FailedDeletionLeavesOneErrorEntryWithItsCauseBeforeTheBox) {
+TEST_F(UninstallTest, Event_MarkedButNotStoppedNamesEveryStateTheManagerGives) {
+  const std::pair<DWORD, std::string> states[] = {{SERVICE_RUNNING, "FQ is still running"},
+                                                  {SERVICE_STOP_PENDING, "FQ is still stopping"},
+                                                  {SERVICE_START_PENDING, "FQ is starting"},
+                                                  {SERVICE_PAUSE_PENDING, "FQ is pausing"},
+                                                  {SERVICE_CONTINUE_PENDING, "FQ is resuming"},
+                                                  {SERVICE_PAUSED, "FQ is paused"},
+                                                  {16, "FQ is in state 16"},
+                                                  {0, "its state could not be read"}};
+  for (const auto &[state, clause] : states) {
+    for (auto outcome : {modEventLog::Outcome::Deleted, modEventLog::Outcome::AlreadyMarked}) {
+      modEventLog::Run run;
+      run.outcome = outcome;
+      run.serviceState = state;
+      const modEventLog::Entry entry = modEventLog::EntryOf(run);
+      EXPECT_EQ(EVENTLOG_WARNING_TYPE, entry.type) << state;
+      EXPECT_EQ(modEventLog::kMarkedEventId, entry.eventId) << state;
+      const std::wstring expected(clause.begin(), clause.end());
+      EXPECT_NE(std::wstring::npos, entry.text.find(L", but " + expected + L": it goes once"))
+          << state;
+    }
+  }
+}
+
+TEST_F(UninstallTest, Event_FailedDeletionLeavesOneErrorEntryWithWhatToDoBeforeTheBox) {
   const std::string failed = "FQSrvUninstall " FQ_VERSION_TEXT " could not remove the service FQ: ";
+  const std::string unknownKey =
+      "OpenService failed with error 1060 (The specified service does not exist as an installed "
+      "service). The key HKLM\\SYSTEM\\CurrentControlSet\\Services\\FQ holds an ImagePath, but the "
+      "service manager does not know FQ (it reads its services when Windows starts): restart "
+      "Windows and run it again, or delete the key if nothing needs it. The stop command was not "
+      "run. ";
   enum Setup { ManagerDenied, RegistryOnly, DeletionDenied, DeletionOtherError };
   struct Case {
     const char *what;
     Setup setup;
+    bool elevated;
     DWORD session;
     DWORD stationFlags;
     std::size_t boxes;
     std::string text;
   };
   const Case cases[] = {
-      {"the service manager refused", ManagerDenied, 1, WSF_VISIBLE, 1,
-       failed + "OpenSCManager failed with error 5 (Access is denied.). The stop command was not "
-                "run. The error box is shown. Exit code 1."},
-      {"a registry key the manager does not know", RegistryOnly, 1, WSF_VISIBLE, 1,
-       failed + "OpenService failed with error 1060 (The specified service does not exist as an "
-                "installed service.). The stop command was not run. The error box is shown. "
+      {"the service manager refused, not elevated", ManagerDenied, false, 1, WSF_VISIBLE, 1,
+       failed + "OpenSCManager failed with error 5 (Access is denied). The program did not run "
+                "elevated: run it elevated. The stop command was not run. The error box is shown. "
                 "Exit code 1."},
-      {"the deletion refused after a stop", DeletionDenied, 1, WSF_VISIBLE, 1,
-       failed + "DeleteService failed with error 5 (Access is denied.). The stop command ended "
-                "with exit code 0. The error box is shown. Exit code 1."},
-      {"an error Windows has no text for", DeletionOtherError, 1, WSF_VISIBLE, 1,
+      {"the deletion refused after a stop, elevated", DeletionDenied, true, 1, WSF_VISIBLE, 1,
+       failed + "DeleteService failed with error 5 (Access is denied). The program ran elevated. "
+                "The stop command ended with exit code 0. The error box is shown. Exit code 1."},
+      {"a registry key the manager does not know", RegistryOnly, true, 1, WSF_VISIBLE, 1,
+       failed + unknownKey + "The error box is shown. Exit code 1."},
+      {"an error Windows has no text for", DeletionOtherError, true, 1, WSF_VISIBLE, 1,
        failed + "DeleteService failed with error 1115. The stop command was not run. The error "
                 "box is shown. Exit code 1."},
-      {"nobody sees, session 0", RegistryOnly, 0, WSF_VISIBLE, 0,
-       failed + "OpenService failed with error 1060 (The specified service does not exist as an "
-                "installed service.). The stop command was not run. No error box: nobody could "
-                "see it (session 0). Exit code 1."},
-      {"nobody sees, a service's window station", RegistryOnly, 1, 0, 0,
-       failed + "OpenService failed with error 1060 (The specified service does not exist as an "
-                "installed service.). The stop command was not run. No error box: nobody could "
-                "see it (a window station nobody sees). Exit code 1."}};
+      {"nobody sees, session 0", RegistryOnly, true, 0, WSF_VISIBLE, 0,
+       failed + unknownKey + "No error box: nobody could see it (session 0). Exit code 1."},
+      {"nobody sees, a service's window station", RegistryOnly, true, 1, 0, 0,
+       failed + unknownKey +
+           "No error box: nobody could see it (a window station nobody sees). Exit code 1."}};
   for (const Case &c : cases) {
     machine().reset();
+    machine().setProcessUser(kAdministrator);
+    machine().setElevated(c.elevated);
     machine().setSessionId(c.session);
     machine().setWindowStationFlags(c.stationFlags);
     switch (c.setup) {
@@ -357,12 +440,47 @@ TEST_F(UninstallTest, Event_FailedDeletionLeavesOneErrorEntryWithItsCauseBeforeT
       }
     }
     EXPECT_EQ(Uninstall::kExitRemovalFailed, Uninstall::Main()) << c.what;
-    EXPECT_EQ(c.text, OnlyEntry(EVENTLOG_ERROR_TYPE, 2, c.what));
+    EXPECT_EQ(c.text, OnlyEntry(EVENTLOG_ERROR_TYPE, 2, kAdministrator, c.what));
     EXPECT_EQ(c.boxes, machine().messageBoxes().size()) << c.what;
     if (c.boxes != 0) {
       EXPECT_LT(IndexOf("DeregisterEventSource"), IndexOf("MessageBoxA")) << c.what;
     }
     EXPECT_TRUE(machine().openHandles().empty()) << c.what;
+  }
+}
+
+TEST_F(UninstallTest, Event_WindowsTextComesInTheSystemsLanguageWhateverItIs) {
+  for (LANGID language : {0x0409, 0x0407, 0x0411}) {  // English (US), German, Japanese
+    machine().reset();
+    machine().setSystemLanguage(language);
+    machine().setStringValue(ServiceKey("FQ"), "ImagePath", REG_EXPAND_SZ, "C:\\FQ\\fq.exe");
+    Uninstall::Main();
+    const auto events = machine().events();
+    ASSERT_EQ(1u, events.size()) << language;
+    EXPECT_NE(std::string::npos,
+              events[0].strings.at(0).find(
+                  "error 1060 (The specified service does not exist as an installed service). "))
+        << language;
+  }
+}
+
+TEST_F(UninstallTest, Event_TokenThatCannotBeRead_SameEntryWithoutItsUserNorElevation) {
+  const std::string denied = "FQSrvUninstall " FQ_VERSION_TEXT
+                             " could not remove the service FQ: OpenSCManager failed with error 5 "
+                             "(Access is denied). The stop command was not run. The error box is "
+                             "shown. Exit code 1.";
+  // Each read of the token fails: the elevation's, then the user's.
+  for (const char *failing : {"OpenProcessToken", "GetTokenInformation"}) {
+    machine().reset();
+    machine().setElevated(false);
+    machine().failCall(failing, {1, ERROR_ACCESS_DENIED});
+    machine().failCall(failing, {2, ERROR_ACCESS_DENIED});
+    InstallService("FQ", SERVICE_STOPPED);
+    machine().failCall("OpenSCManagerA", {2, ERROR_ACCESS_DENIED});
+    EXPECT_EQ(Uninstall::kExitRemovalFailed, Uninstall::Main()) << failing;
+    EXPECT_EQ(denied, OnlyEntry(EVENTLOG_ERROR_TYPE, 2, "", failing));
+    EXPECT_EQ(1u, machine().messageBoxes().size()) << failing;
+    EXPECT_TRUE(machine().openHandles().empty()) << failing;
   }
 }
 
@@ -380,6 +498,7 @@ TEST_F(UninstallTest, Event_LogThatCannotBeWritten_ChangesNothingElse) {
     machine().reset();
     machine().failCall(failing, {1, 1722});
     InstallService("FQ", SERVICE_RUNNING);
+    machine().setChild(kStop, NetThatStops());
     EXPECT_EQ(Uninstall::kExitRemoved, Uninstall::Main()) << failing;
     EXPECT_FALSE(machine().serviceExists("FQ")) << failing;
     EXPECT_EQ((std::vector<DWORD>{100, 1000, 1000}), machine().sleeps()) << failing;

@@ -1,4 +1,5 @@
 #include <cstring>
+#include <optional>
 
 #include "StandinTest.h"
 #include "service/modNTSrvExt.h"
@@ -6,6 +7,7 @@
 using modNTSrvExt::QueryServiceInfo;
 using modNTSrvExt::RemoveService;
 using modNTSrvExt::ServiceExists;
+using standin::Fault;
 
 namespace {
 
@@ -227,6 +229,52 @@ TEST_F(ServiceTest, RemoveService_AlreadyMarkedForDeletionWasAccepted) {
   machine().addService("FQ", marked);
   EXPECT_TRUE(RemoveService(L"FQ"));
   EXPECT_TRUE(machine().openHandles().empty());
+}
+
+TEST_F(ServiceTest, RemoveService_AcceptedTellsTheStateOnItsOwnHandleBeforeClosingIt) {
+  struct Case {
+    const char *what;
+    DWORD state;
+    bool markedBefore;
+    std::optional<Fault> queryFault;  // of the state asked after the deletion
+    bool removed;
+    std::uint32_t stateAfter;  // 77: left as passed
+    bool goneAfterwards;
+  };
+  const Case cases[] = {
+      {"stopped: gone once our handle is closed", SERVICE_STOPPED, false, std::nullopt, true,
+       SERVICE_STOPPED, true},
+      {"running: marked, it runs on", SERVICE_RUNNING, false, std::nullopt, true, SERVICE_RUNNING,
+       false},
+      {"marked before and still stopping", SERVICE_STOP_PENDING, true, std::nullopt, true,
+       SERVICE_STOP_PENDING, false},
+      {"the state cannot be read", SERVICE_RUNNING, false, Fault{1, ERROR_ACCESS_DENIED}, true, 0,
+       false},
+      {"the deletion refused", SERVICE_RUNNING, false, std::nullopt, false, 77, false}};
+  for (const Case &c : cases) {
+    machine().reset();
+    standin::Service service;
+    service.currentState = c.state;
+    service.markedForDeletion = c.markedBefore;
+    if (!c.removed) service.deleteError = ERROR_ACCESS_DENIED;
+    machine().addService("FQ", service);
+    if (c.queryFault) machine().failCall("QueryServiceStatus", *c.queryFault);
+    std::uint32_t state = 77;
+    modNTSrvExt::RemovalFailure failure;
+    EXPECT_EQ(c.removed, RemoveService(L"FQ", &failure, &state)) << c.what;
+    EXPECT_EQ(c.stateAfter, state) << c.what;
+    EXPECT_EQ(c.goneAfterwards, !machine().serviceExists("FQ")) << c.what;
+    EXPECT_EQ(c.removed ? 1 : 0, machine().countCalls("QueryServiceStatus")) << c.what;
+    if (c.removed) {
+      EXPECT_LT(IndexOf("DeleteService(h2)"), IndexOf("QueryServiceStatus(h2)")) << c.what;
+      EXPECT_LT(IndexOf("QueryServiceStatus(h2)"), IndexOf("CloseServiceHandle(h2)")) << c.what;
+    }
+    if (c.markedBefore) {
+      EXPECT_STREQ("DeleteService", failure.call) << c.what;
+      EXPECT_EQ(DWORD{ERROR_SERVICE_MARKED_FOR_DELETE}, GetLastError()) << c.what;
+    }
+    EXPECT_TRUE(machine().openHandles().empty()) << c.what;
+  }
 }
 
 TEST_F(ServiceTest, RemoveService_RefusedOrUnreachableIsFalse) {

@@ -129,7 +129,7 @@ TEST_F(ProgramOnWine, SlowToStopServiceShowsTheWindowAndIsStillRemoved) {
               static_cast<unsigned long long>(run.elapsedMs));
 }
 
-TEST_F(ProgramOnWine, ServiceIgnoringTheStopDoesNotHoldTheProgram_NorFailsItsSecondRun) {
+TEST_F(ProgramOnWine, ServiceIgnoringTheStopDoesNotHoldTheProgramAndRunsOnMarked) {
   options_.ignoreStop = true;
   RegisterFixture(true);
   const Outcome run = RunProgram();
@@ -137,14 +137,27 @@ TEST_F(ProgramOnWine, ServiceIgnoringTheStopDoesNotHoldTheProgram_NorFailsItsSec
   EXPECT_EQ(run.exitCode, 0u) << "the manager accepts the deletion of a running service";
   EXPECT_NE(Log().find("STOP\r\n"), std::string::npos);
   EXPECT_TRUE(run.seen.boxes.empty());
-  EXPECT_EQ(winetest::CurrentState(kName), DWORD{SERVICE_RUNNING}) << "still there, marked";
-  // The uninstaller run again. Windows keeps FQ running and marked, and its
-  // deletion fails as already done; Wine drops a marked service that is sent
-  // a stop, and the deletion finds nothing. Either way FQ is taken care of.
+  EXPECT_EQ(winetest::CurrentState(kName), DWORD{SERVICE_RUNNING}) << "still there";
+  SC_HANDLE manager = OpenSCManagerA(nullptr, nullptr, SC_MANAGER_CONNECT);
+  SC_HANDLE service = OpenServiceA(manager, kName, DELETE);
+  ASSERT_NE(service, nullptr);
+  EXPECT_FALSE(DeleteService(service));
+  EXPECT_EQ(GetLastError(), DWORD{ERROR_SERVICE_MARKED_FOR_DELETE}) << "marked by the program";
+  CloseServiceHandle(service);
+  CloseServiceHandle(manager);
+}
+
+TEST_F(ProgramOnWine, ServiceIgnoringTheStopAndMarked_RunAgainIsNoFailure) {
+  // What the run above leaves: FQ running, marked. Run again, the program
+  // sends the stop again, and its deletion is refused as already done (1072).
+  options_.ignoreStop = true;
+  RegisterFixture(true);
+  ASSERT_TRUE(winetest::MarkForDeletion(kName));
   const Outcome again = RunProgram();
   ASSERT_TRUE(again.finished);
   EXPECT_EQ(again.exitCode, 0u);
   EXPECT_TRUE(again.seen.boxes.empty());
+  EXPECT_EQ(winetest::CurrentState(kName), DWORD{SERVICE_RUNNING}) << "still there, marked";
 }
 
 TEST_F(ProgramOnWine, RunningServiceMarkedForDeletionBeforehandIsGoneWithoutABox) {

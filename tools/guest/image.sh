@@ -1,8 +1,11 @@
 #!/bin/bash
 # Builds, once, the guest that runs the 32-bit program where this machine
-# cannot: a Debian 12 amd64 system whose kernel executes 32-bit x86 code, with
-# the 32-bit and 64-bit Wine, a virtual display and ctest, and a 32-bit and a
-# 64-bit Wine prefix made at build time. tools/guest/run.sh boots it under qemu.
+# cannot: a Debian amd64 system of this machine's release (Debian 12 here),
+# whose kernel executes 32-bit x86 code, with the 32-bit and 64-bit Wine, a
+# virtual display and ctest, and a 32-bit and a 64-bit Wine prefix made at
+# build time. tools/guest/run.sh boots it under qemu. Its packages come from
+# this machine's own apt sources (a mirror or proxy of the user's included);
+# a suite whose index cannot be fetched today is left out, and said so.
 #
 #   tools/guest/image.sh      prints the folder of the image, building it first
 #                             when it is missing or its recipe (this file) changed
@@ -13,7 +16,11 @@
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 cache=${FQ_GUEST_CACHE:-${XDG_CACHE_HOME:-$HOME/.cache}/fqsrvuninstall/guest}
-recipe=$(cat "$here/image.sh" "$here/prefix.sh" | sha256sum | cut -c1-16)
+# The release the guest is of: this machine's.
+# shellcheck source=/dev/null
+codename=$(. /etc/os-release && echo "${VERSION_CODENAME:-}")
+[ -n "$codename" ] || { echo "guest image: no release code name in /etc/os-release" >&2; exit 1; }
+recipe=$( (cat "$here/image.sh" "$here/prefix.sh" && echo "$codename") | sha256sum | cut -c1-16)
 image=$cache/$recipe
 log() { echo "guest image: $*" >&2; }
 
@@ -48,6 +55,32 @@ initramfs_modules='virtio_pci virtio_blk ext4 9p 9pnet_virtio'
 reuse_debs='mkdir -p "$1/var/cache/apt/archives";
   cp -l /var/cache/apt/archives/*.deb "$1/var/cache/apt/archives/" 2>/dev/null || true'
 
+# The machine's sources, without any suite whose index for the guest's two
+# architectures cannot be fetched today (a mirror out of step with its Release
+# file): asked with apt folders of this build's own, nothing of the machine's
+# changed.
+# shellcheck source=tools/apt-sources.sh
+. "$here/../apt-sources.sh"
+mkdir -p "$work/probe/lists/partial" "$work/probe/cache/archives/partial"
+apt_update_log "$work/probe/update.log" -o Dir::State::Lists="$work/probe/lists" \
+  -o Dir::Cache="$work/probe/cache" -o APT::Architectures::=amd64 -o APT::Architectures::=i386 \
+  -o APT::Sandbox::User=root \
+  >&2 || true
+apt_failed_suites "$work/probe/update.log" >"$work/left-out"
+if [ -s "$work/left-out" ]; then
+  log "warning: apt could not fetch $(apt_failed_lines "$work/probe/update.log" | cut -d' ' -f2- |
+    paste -sd';' -); building without $(awk '{ print $2 " (" $1 ")" }' "$work/left-out" |
+    paste -sd, - | sed 's/,/, /g')"
+fi
+apt_sources_without "$work/sources" "$work/left-out"
+sources=()
+for file in "$work/sources/sources.list" "$work/sources/sources.list.d"/*; do
+  # mmdebstrap takes a file as sources; .list or .sources tells it the format.
+  if grep -qv '^[[:space:]]*\(#.*\)\?$' "$file" 2>/dev/null; then sources+=("$file"); fi
+done
+[ ${#sources[@]} -gt 0 ] || { log "this machine has no apt sources to build from"; exit 1; }
+rm -rf "$work/probe"
+
 # make_root <directory>: the root file system.
 make_root() {
   mmdebstrap --quiet --variant=minbase --architectures=amd64,i386 --include="$packages" \
@@ -58,12 +91,9 @@ make_root() {
     --essential-hook='mkdir -p "$1/etc/initramfs-tools/conf.d";
       echo MODULES=list >"$1/etc/initramfs-tools/conf.d/fq-guest.conf";
       printf "%s\n" '"$initramfs_modules"' >>"$1/etc/initramfs-tools/modules"' \
-    bookworm "$1" \
-    "deb http://deb.debian.org/debian bookworm main" \
-    "deb http://deb.debian.org/debian bookworm-updates main" \
-    "deb http://deb.debian.org/debian-security bookworm-security main"
+    "$codename" "$1" "${sources[@]}"
 }
-log "building the root file system (Debian 12, amd64 with i386; about 3 minutes)"
+log "building the root file system (Debian $codename, amd64 with i386; about 3 minutes)"
 # A second try, should the network have failed the first.
 make_root "$root" || { rm -rf "$root" && log "trying once more" && make_root "$root"; }
 
