@@ -16,6 +16,7 @@
 #include "ServiceControl.h"
 #include "WineTest.h"
 #include "eventlog/modEventLog.h"
+#include "platform/ansi.h"
 
 namespace {
 
@@ -25,7 +26,6 @@ using winetest::Outcome;
 #define SKIP_UNDER_WINE(why) \
   if (winetest::UnderWine()) GTEST_SKIP() << "not run under Wine: " << (why)
 
-const char kSource[] = "FQSrvUninstall";
 // A service of ours that depends on FQ.
 const char kDependent[] = "FQDependent";
 const char kRegistryOnlyImage[] = "C:\\nowhere\\fq.exe";
@@ -118,33 +118,31 @@ class OnlyOnWindows : public winetest::ProgramTest {
   // The entries the program left since the mark.
   std::vector<kitlog::Entry> Entries() const {
     std::vector<kitlog::Entry> entries;
-    EXPECT_TRUE(kitlog::EntriesSince(mark_, kSource, entries))
+    EXPECT_TRUE(kitlog::EntriesSince(mark_, modEventLog::kSource, entries))
         << "cannot read the log: " << GetLastError();
     return entries;
   }
 
   // The run left one entry, of the source, type, ID and text the program
-  // gives `run`, written by `user`.
+  // writes for `run` (modEventLog::EntryOf, as the unit tests hold them),
+  // with `user` as its user.
   void ExpectOneEntry(const modEventLog::Run &run, const std::vector<BYTE> &user,
                       const std::string &what) {
     const std::vector<kitlog::Entry> entries = Entries();
     ASSERT_EQ(entries.size(), 1u) << what;
-    const kitlog::Entry &entry = entries[0];
-    const bool failed = run.outcome == modEventLog::Outcome::Failed;
-    EXPECT_EQ(entry.type, failed ? EVENTLOG_ERROR_TYPE : EVENTLOG_INFORMATION_TYPE) << what;
-    EXPECT_EQ(entry.id, failed ? 2u : 1u) << what;
-    ASSERT_EQ(entry.strings.size(), 1u) << what;
-    const std::string &text = entry.strings[0];
-    if (failed) {
-      EXPECT_NE(text.find(std::string(run.failedCall) + " failed with error " +
-                          std::to_string(run.error)),
-                std::string::npos)
-          << what << ": " << text;
-    }
-    EXPECT_NE(text.find("Exit code " + std::to_string(run.exitCode) + "."), std::string::npos)
-        << what << ": " << text;
-    ::testing::Test::RecordProperty("entry_" + std::to_string(entry.record), text);
-    (void)user;
+    ExpectEntry(entries[0], modEventLog::EntryOf(run), user, what);
+  }
+
+  static void ExpectEntry(const kitlog::Entry &entry, const modEventLog::Entry &expected,
+                          const std::vector<BYTE> &user, const std::string &what) {
+    EXPECT_EQ(entry.source, modEventLog::kSource) << what;
+    EXPECT_EQ(entry.type, expected.type) << what;
+    EXPECT_EQ(entry.id, expected.eventId) << what;
+    EXPECT_EQ(entry.strings, std::vector<std::string>{ansi::FromText(expected.text)}) << what;
+    EXPECT_FALSE(user.empty()) << what << ": cannot tell whose SID to expect";
+    EXPECT_EQ(entry.userSid, user) << what;
+    ::testing::Test::RecordProperty("entry_" + std::to_string(entry.record),
+                                    entry.strings.empty() ? std::string() : entry.strings[0]);
   }
 
   bool RegisterDependent() {
@@ -210,10 +208,11 @@ TEST_F(OnlyOnWindows, WindowsOwnNetAsks) {
   EXPECT_EQ(Log().find("STOP"), std::string::npos) << "NET took its default answer: " << Log();
   EXPECT_EQ(winetest::CurrentState(kName), DWORD{SERVICE_RUNNING}) << "marked, still running";
   EXPECT_EQ(winetest::CurrentState(kDependent), DWORD{SERVICE_RUNNING});
-  modEventLog::Run removed;
-  removed.stop = modEventLog::Stop::Ended;
-  removed.stopExitCode = 2;  // NET: no valid response
-  ExpectOneEntry(removed, OwnSid(), "removed while its dependent runs");
+  modEventLog::Run marked;  // a warning: marked for deletion, still running
+  marked.serviceState = SERVICE_RUNNING;
+  marked.stop = modEventLog::Stop::Ended;
+  marked.stopExitCode = 2;  // NET: "No valid response was provided."
+  ExpectOneEntry(marked, OwnSid(), "marked while its dependent runs");
 }
 
 TEST_F(OnlyOnWindows, SessionZero) {
@@ -250,6 +249,7 @@ TEST_F(OnlyOnWindows, NotElevated) {
   failed.outcome = modEventLog::Outcome::Failed;
   failed.failedCall = "OpenSCManager";
   failed.error = ERROR_ACCESS_DENIED;
+  failed.elevation = modEventLog::Elevation::NotElevated;
   failed.exitCode = 1;
   ExpectOneEntry(failed, OwnSid(), "without elevation");
 }
@@ -265,14 +265,19 @@ TEST_F(OnlyOnWindows, EventInTheLog) {
   RegisterFixture(false);
   MarkTheLog();
   ASSERT_TRUE(RunProgram().finished);
-  ExpectOneEntry(modEventLog::Run{}, user, "a stopped FQ removed");
+  modEventLog::Run gone;
+  gone.serviceState = SERVICE_STOPPED;
+  ExpectOneEntry(gone, user, "a stopped FQ removed");
+  ASSERT_TRUE(winetest::WaitUntilGone(kName, 5000));
 
   RegisterFixture(true);
   MarkTheLog();
   ASSERT_TRUE(RunProgram().finished);
   modEventLog::Run stopped;
+  stopped.serviceState = SERVICE_STOPPED;
   stopped.stop = modEventLog::Stop::Ended;
-  ExpectOneEntry(stopped, user, "a running FQ stopped and removed");
+  ExpectOneEntry(stopped, user, "a running FQ stopped by NET and removed");
+  ASSERT_TRUE(winetest::WaitUntilGone(kName, 5000));
 
   ASSERT_TRUE(winetest::RegisterInRegistryOnly(kName, kRegistryOnlyImage));
   MarkTheLog();
@@ -309,10 +314,14 @@ TEST_F(OnlyOnWindows, MsiexecEndsWith1603) {
   // Whether its box was shown (in the session of whoever ran msiexec) or
   // not (session 0) the entry tells; the report keeps both.
   ::testing::Test::RecordProperty("boxes_seen", static_cast<int>(run.seen.boxes.size()));
-  const std::vector<kitlog::Entry> entries = Entries();
-  ASSERT_EQ(entries.size(), 1u);
-  EXPECT_EQ(entries[0].type, EVENTLOG_ERROR_TYPE);
-  EXPECT_EQ(entries[0].userSid, LocalSystemSid()) << "the action ran as LocalSystem";
+  modEventLog::Run failed;
+  failed.outcome = modEventLog::Outcome::Failed;
+  failed.failedCall = "OpenService";
+  failed.error = ERROR_SERVICE_DOES_NOT_EXIST;
+  failed.exitCode = 1;
+  failed.box =
+      run.seen.boxes.empty() ? modEventLog::Box::NobodyInSession0 : modEventLog::Box::Shown;
+  ExpectOneEntry(failed, LocalSystemSid(), "the package's action, as LocalSystem");
 }
 
 }  // namespace
