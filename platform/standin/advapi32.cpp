@@ -468,10 +468,9 @@ BOOL WINAPI ReadEventLogA(HANDLE eventLog, DWORD readFlags, DWORD, LPVOID buffer
   const bool backwards = (readFlags & EVENTLOG_BACKWARDS_READ) != 0;
   if (found == S().openEventLogs.end()) {
     S().lastError = ERROR_INVALID_HANDLE;
-  } else if (readFlags != (EVENTLOG_SEQUENTIAL_READ | EVENTLOG_FORWARDS_READ) &&
-             readFlags != (EVENTLOG_SEQUENTIAL_READ | EVENTLOG_BACKWARDS_READ)) {
-    S().lastError = ERROR_INVALID_PARAMETER;
-  } else if (buffer == nullptr || bytesRead == nullptr || minNumberOfBytesNeeded == nullptr) {
+  } else if ((readFlags != (EVENTLOG_SEQUENTIAL_READ | EVENTLOG_FORWARDS_READ) &&
+              readFlags != (EVENTLOG_SEQUENTIAL_READ | EVENTLOG_BACKWARDS_READ)) ||
+             buffer == nullptr || bytesRead == nullptr || minNumberOfBytesNeeded == nullptr) {
     S().lastError = ERROR_INVALID_PARAMETER;
   } else if (!InjectedFault("ReadEventLogA")) {
     std::size_t next = found->second.value_or(backwards ? events.size() - 1 : 0);

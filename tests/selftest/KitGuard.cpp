@@ -108,16 +108,16 @@ Survey Look() {
         ": the checks would remove it. Run the self-test on a test machine without FQ.";
     return survey;
   }
-  if (fq != Found::Nothing) survey.services.push_back(kFq);
+  if (fq != Found::Nothing) survey.services.emplace_back(kFq);
   survey.refusal = WhyNotElevated();
   if (!survey.refusal.empty()) {
     survey.services.clear();
     return survey;
   }
   for (const char *name : kOwnServices) {
-    if (FindService(name, image) != Found::Nothing) survey.services.push_back(name);
+    if (FindService(name, image) != Found::Nothing) survey.services.emplace_back(name);
   }
-  if (KeyExists(kOwnKey)) survey.keys.push_back(kOwnKey);
+  if (KeyExists(kOwnKey)) survey.keys.emplace_back(kOwnKey);
   return survey;
 }
 

@@ -22,7 +22,7 @@ class KitGuardTest : public StandinTest {
   }
   // Looked at, the machine is as it was: nothing deleted, every handle closed.
   static kitguard::Survey LookChangingNothing(const std::string &what) {
-    const kitguard::Survey survey = kitguard::Look();
+    kitguard::Survey survey = kitguard::Look();
     EXPECT_EQ(0, machine().countCalls("DeleteService")) << what;
     EXPECT_EQ(0, machine().countCalls("CreateProcessA")) << what;
     EXPECT_TRUE(machine().openHandles().empty()) << what;
