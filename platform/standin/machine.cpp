@@ -125,7 +125,6 @@ void Machine::setSessionId(DWORD id) { state().sessionId = id; }
 
 void Machine::setOldestEventRecord(DWORD number) { state().oldestEventRecord = number; }
 
-
 void Machine::setWindowsVersion(BYTE major, BYTE minor, WORD build) {
   state().windowsVersion = major | DWORD{minor} << 8 | DWORD{build} << 16;
 }
