@@ -80,14 +80,17 @@ windows_process() {
     { tr '\0' '\n' <"/proc/$pid/cmdline" | head -n 1 | grep -qF "$1"; } 2>/dev/null && echo "$pid"
   done
 }
-# Starts the kit in the background and waits until a check has registered FQ.
+# Starts the kit in the background and waits until a check has registered FQ;
+# says what that run said when none did.
 kit_until_fq() {
   kit "$1" &
   running=$!
-  for _ in $(seq 600); do
+  while kill -0 "$running" 2>/dev/null; do
     wine_reg query "$services\\FQ" >/dev/null && return 0
     sleep 0.2
   done
+  echo "the run ended before a check registered FQ; it said:"
+  cat "$work/$1" "$work/$1.err"
   return 1
 }
 
