@@ -12,6 +12,10 @@
 #       "<uri> <suite>" a line (the URI without a trailing slash).
 #   apt_failed_lines <log>
 #       apt's own lines for them: "Err:..." and the reason under it, joined.
+#   apt_failed_indexes <log>
+#       those lines without "Err:<n>", on one line, for a message.
+#   apt_suites_named <suites-file>
+#       the suites of apt_failed_suites on one line: "<suite> (<uri>), ...".
 #   apt_sources_without <dir> <suites-file>
 #       a copy of the machine's sources in <dir> (sources.list and
 #       sources.list.d/) without the suites listed in <suites-file>; the
@@ -135,6 +139,14 @@ apt_failed_lines() {
        err != "" && /^  [^ ]/ { sub(/^ +/, ""); print err " (" $0 ")"; err = ""; next }
        { if (err != "") print err; err = "" }
        END { if (err != "") print err }' "$1" | sort -u -k2
+}
+
+apt_failed_indexes() {
+  apt_failed_lines "$1" | cut -d' ' -f2- | paste -sd';' -
+}
+
+apt_suites_named() {
+  awk '{ print $2 " (" $1 ")" }' "$1" | paste -sd, - | sed 's/,/, /g'
 }
 
 apt_sources_without() {

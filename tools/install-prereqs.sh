@@ -127,14 +127,14 @@ if ! install; then
     echo "install-prereqs: could not install $missing${missing_lean:+ $missing_lean}" >&2
     exit 1
   fi
-  suites=$(awk '{ print $2 " (" $1 ")" }' "$left_out" | paste -sd, - | sed 's/,/, /g')
+  suites=$(apt_suites_named "$left_out")
   echo "install-prereqs: the install failed; trying once more without $suites," \
     "whose index could not be fetched" >&2
   apt_sources_without "$work/sources" "$left_out"
   # shellcheck disable=SC2046 # options
   if ! install $(apt_use_sources "$work/sources"); then
     echo "install-prereqs: could not install $missing${missing_lean:+ $missing_lean}: apt could not fetch" \
-      "$(apt_failed_lines "$update_log" | cut -d' ' -f2- | paste -sd';' -)," \
+      "$(apt_failed_indexes "$update_log")," \
       "and without $suites the install failed too" >&2
     exit 1
   fi

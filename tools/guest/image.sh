@@ -68,9 +68,8 @@ apt_update_log "$work/probe/update.log" -o Dir::State::Lists="$work/probe/lists"
   >&2 || true
 apt_failed_suites "$work/probe/update.log" >"$work/left-out"
 if [ -s "$work/left-out" ]; then
-  log "warning: apt could not fetch $(apt_failed_lines "$work/probe/update.log" | cut -d' ' -f2- |
-    paste -sd';' -); building without $(awk '{ print $2 " (" $1 ")" }' "$work/left-out" |
-    paste -sd, - | sed 's/,/, /g')"
+  log "warning: apt could not fetch $(apt_failed_indexes "$work/probe/update.log");" \
+    "building without $(apt_suites_named "$work/left-out")"
 fi
 apt_sources_without "$work/sources" "$work/left-out"
 sources=()
