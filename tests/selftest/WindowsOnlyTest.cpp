@@ -102,6 +102,17 @@ void EnableIncreaseQuota() {
   CloseHandle(own);
 }
 
+// The record of a run whose deletion failed at `call` with `error`, exit
+// code 1: what the program's entry is made from.
+modEventLog::Run FailedRun(const char *call, DWORD error) {
+  modEventLog::Run failed;
+  failed.outcome = modEventLog::Outcome::Failed;
+  failed.failedCall = call;
+  failed.error = error;
+  failed.exitCode = 1;
+  return failed;
+}
+
 class OnlyOnWindows : public winetest::ProgramTest {
  protected:
   void TearDown() override {
@@ -222,12 +233,8 @@ TEST_F(OnlyOnWindows, SessionZero) {
   const Outcome run = RunFromAService();
   ASSERT_TRUE(run.finished) << "a box that nobody can see holds the program for ever";
   EXPECT_EQ(run.exitCode, 1u);
-  modEventLog::Run failed;
-  failed.outcome = modEventLog::Outcome::Failed;
-  failed.failedCall = "OpenService";
-  failed.error = ERROR_SERVICE_DOES_NOT_EXIST;
+  modEventLog::Run failed = FailedRun("OpenService", ERROR_SERVICE_DOES_NOT_EXIST);
   failed.box = modEventLog::Box::NobodyInSession0;
-  failed.exitCode = 1;
   ExpectOneEntry(failed, LocalSystemSid(), "started by a service in session 0");
 }
 
@@ -245,12 +252,8 @@ TEST_F(OnlyOnWindows, NotElevated) {
   ASSERT_EQ(run.seen.boxes.size(), 1u);
   EXPECT_EQ(run.seen.boxes[0].text, "Access denied ...");
   EXPECT_EQ(winetest::CurrentState(kName), DWORD{SERVICE_STOPPED}) << "still registered";
-  modEventLog::Run failed;
-  failed.outcome = modEventLog::Outcome::Failed;
-  failed.failedCall = "OpenSCManager";
-  failed.error = ERROR_ACCESS_DENIED;
+  modEventLog::Run failed = FailedRun("OpenSCManager", ERROR_ACCESS_DENIED);
   failed.elevation = modEventLog::Elevation::NotElevated;
-  failed.exitCode = 1;
   ExpectOneEntry(failed, OwnSid(), "without elevation");
 }
 
@@ -284,12 +287,8 @@ TEST_F(OnlyOnWindows, EventInTheLog) {
   const Outcome refused = RunProgram();
   ASSERT_TRUE(refused.finished);
   EXPECT_EQ(refused.seen.boxes.size(), 1u);
-  modEventLog::Run failed;
-  failed.outcome = modEventLog::Outcome::Failed;
-  failed.failedCall = "OpenService";
-  failed.error = ERROR_SERVICE_DOES_NOT_EXIST;
-  failed.exitCode = 1;
-  ExpectOneEntry(failed, user, "an FQ known to the registry only");
+  ExpectOneEntry(FailedRun("OpenService", ERROR_SERVICE_DOES_NOT_EXIST), user,
+                 "an FQ known to the registry only");
 }
 
 TEST_F(OnlyOnWindows, MsiexecEndsWith1603) {
@@ -314,11 +313,7 @@ TEST_F(OnlyOnWindows, MsiexecEndsWith1603) {
   // Whether its box was shown (in the session of whoever ran msiexec) or
   // not (session 0) the entry tells; the report keeps both.
   ::testing::Test::RecordProperty("boxes_seen", static_cast<int>(run.seen.boxes.size()));
-  modEventLog::Run failed;
-  failed.outcome = modEventLog::Outcome::Failed;
-  failed.failedCall = "OpenService";
-  failed.error = ERROR_SERVICE_DOES_NOT_EXIST;
-  failed.exitCode = 1;
+  modEventLog::Run failed = FailedRun("OpenService", ERROR_SERVICE_DOES_NOT_EXIST);
   failed.box =
       run.seen.boxes.empty() ? modEventLog::Box::NobodyInSession0 : modEventLog::Box::Shown;
   ExpectOneEntry(failed, LocalSystemSid(), "the package's action, as LocalSystem");
