@@ -74,6 +74,12 @@ void Remove(modEventLog::Run &run) {
     run.outcome = failure.call != nullptr ? modEventLog::Outcome::AlreadyMarked
                                           : modEventLog::Outcome::Deleted;
     run.serviceState = state;
+    // Stopped, the manager drops it, key and all, as the last handle to it
+    // closes; ours are closed: still registered, another program holds one.
+    if (run.outcome == modEventLog::Outcome::Deleted && state == SERVICE_STOPPED &&
+        modNTSrvExt::ServiceExists(kServiceName)) {
+      run.outcome = modEventLog::Outcome::HeldOpen;
+    }
   } else if (!modNTSrvExt::ServiceExists(kServiceName)) {
     // It was marked for deletion and has stopped meanwhile: it is gone.
     run.outcome = modEventLog::Outcome::GoneMeanwhile;
@@ -81,7 +87,6 @@ void Remove(modEventLog::Run &run) {
     run.outcome = modEventLog::Outcome::Failed;
     run.failedCall = failure.call;
     run.error = failure.error;
-    if (run.error == ERROR_ACCESS_DENIED) run.elevation = ProcessElevation();
     run.box = WhereTheBoxGoes();
     run.exitCode = kExitRemovalFailed;
   }
@@ -107,14 +112,20 @@ int Main() {
     frmFQSrvUninstall::Show();
     frmFQSrvUninstall::Repaint();
     if (stopNeeded) {
-      // A failed stop shows in the removal; its exit code goes into the log.
-      run.stopExitCode = modShell::RunAndWait(kStopCommand, kStopShowState);
+      // A failed stop shows in the removal; its exit code and what NET said
+      // go into the log.
+      modShell::Output said;
+      run.stopExitCode = modShell::RunAndWait(kStopCommand, kStopShowState, &said);
       run.stop = run.stopExitCode == modShell::kNotStarted ? modEventLog::Stop::NotStarted
                                                            : modEventLog::Stop::Ended;
+      run.netSaid = said.text;
+      run.stopFailedCall = said.failedCall;
+      run.stopError = said.error;
       Sleep(kPauseMs);
     }
     Sleep(kPauseMs);
     Remove(run);
+    run.elevation = ProcessElevation();
     // Before the box, so that a run ended while its box waits still tells why.
     modEventLog::ReportRun(run);
     // Where nobody sees the box, nobody could close it: the exit status

@@ -7,6 +7,8 @@
 
 namespace ansi {
 
+static_assert(CP_ACP == 0, "ToText's default code page is the ANSI one");
+
 std::string FromText(const std::wstring &text) {
   if (text.empty() || text.size() > static_cast<std::size_t>(INT_MAX)) return std::string();
   const int wideCount = static_cast<int>(text.size());
@@ -18,15 +20,15 @@ std::string FromText(const std::wstring &text) {
   return narrow;
 }
 
-std::wstring ToText(const char *bytes, std::size_t count) {
+std::wstring ToText(const char *bytes, std::size_t count, unsigned codePage) {
   if (bytes == nullptr || count == 0 || count > static_cast<std::size_t>(INT_MAX)) {
     return std::wstring();
   }
   const int byteCount = static_cast<int>(count);
-  const int needed = MultiByteToWideChar(CP_ACP, 0, bytes, byteCount, nullptr, 0);
+  const int needed = MultiByteToWideChar(codePage, 0, bytes, byteCount, nullptr, 0);
   if (needed <= 0) return std::wstring();
   std::vector<wchar_t> wide(static_cast<std::size_t>(needed));
-  MultiByteToWideChar(CP_ACP, 0, bytes, byteCount, wide.data(), needed);
+  MultiByteToWideChar(codePage, 0, bytes, byteCount, wide.data(), needed);
   return std::wstring(wide.data(), wide.size());
 }
 

@@ -10,8 +10,9 @@ namespace ansi {
 // Program text to a narrow string in the ANSI code page.
 std::string FromText(const std::wstring &text);
 
-// The first `count` bytes of a narrow string in the ANSI code page to program
-// text. Zero bytes inside the range are kept as zero characters.
-std::wstring ToText(const char *bytes, std::size_t count);
+// The first `count` bytes of a narrow string in the ANSI code page (or the
+// one named: CP_OEMCP, say) to program text. Zero bytes inside the range are
+// kept as zero characters.
+std::wstring ToText(const char *bytes, std::size_t count, unsigned codePage = 0);
 
 }  // namespace ansi

@@ -13,8 +13,8 @@ namespace {
 // after it make one character, mapped into U+4E00...; every other byte is a
 // character of its own, mapped as in Latin-1. Enough to tell bytes from
 // characters; not the real table.
-bool IsLeadByte(unsigned char byte) {
-  return S().codePage == 932 && ((byte >= 0x81 && byte <= 0x9F) || (byte >= 0xE0 && byte <= 0xFC));
+bool IsLeadByte(unsigned char byte, UINT codePage) {
+  return codePage == 932 && ((byte >= 0x81 && byte <= 0x9F) || (byte >= 0xE0 && byte <= 0xFC));
 }
 constexpr wchar_t kDoubleByteBase = 0x4E00;
 int LeadIndex(unsigned char lead) { return lead <= 0x9F ? lead - 0x81 : lead - 0xE0 + 31; }
@@ -22,14 +22,14 @@ unsigned char LeadOf(int index) {
   return static_cast<unsigned char>(index < 31 ? index + 0x81 : index - 31 + 0xE0);
 }
 
-std::wstring Decode(const unsigned char *bytes, std::size_t count) {
+std::wstring Decode(const unsigned char *bytes, std::size_t count, UINT codePage) {
   std::wstring text;
   for (std::size_t i = 0; i < count; ++i) {
-    if (IsLeadByte(bytes[i]) && i + 1 < count) {
+    if (IsLeadByte(bytes[i], codePage) && i + 1 < count) {
       text.push_back(
           static_cast<wchar_t>(kDoubleByteBase + LeadIndex(bytes[i]) * 256 + bytes[i + 1]));
       ++i;
-    } else if (IsLeadByte(bytes[i])) {
+    } else if (IsLeadByte(bytes[i], codePage)) {
       text.push_back(L'?');  // a lead byte cut off at the end
     } else {
       text.push_back(static_cast<wchar_t>(bytes[i]));
@@ -46,7 +46,7 @@ std::string Encode(const wchar_t *text, std::size_t count) {
     if (S().codePage == 932 && c >= kDoubleByteBase && c < kDoubleByteBase + 60u * 256u) {
       bytes.push_back(static_cast<char>(LeadOf(static_cast<int>((c - kDoubleByteBase) / 256))));
       bytes.push_back(static_cast<char>((c - kDoubleByteBase) % 256));
-    } else if (c < 256 && !IsLeadByte(static_cast<unsigned char>(c))) {
+    } else if (c < 256 && !IsLeadByte(static_cast<unsigned char>(c), S().codePage)) {
       bytes.push_back(static_cast<char>(c));
     } else {
       bytes.push_back('?');
@@ -78,6 +78,25 @@ const ChildBehaviour &BehaviourOf(const std::string &commandLine) {
 OpenedFile *OpenFile(HANDLE handle) {
   auto found = S().files.find(handle);
   return found == S().files.end() || found->second.closed ? nullptr : &found->second;
+}
+
+// What a running child writes to one of its standard handles: kept in a
+// file, dropped by the null device.
+void WriteTo(HANDLE handle, const std::string &bytes) {
+  OpenedFile *file = OpenFile(handle);
+  if (file != nullptr && file->name != "NUL") file->contents += bytes;
+}
+
+// Whether a file of that name is there: one planted, or one of ours that is
+// open or was not deleted on closing.
+bool FileThere(const std::string &name) {
+  if (S().plantedFiles.count(name) != 0) return true;
+  for (const auto &entry : S().files) {
+    const OpenedFile &file = entry.second;
+    const bool deleted = file.closed && (file.flagsAndAttributes & FILE_FLAG_DELETE_ON_CLOSE) != 0;
+    if (file.name == name && file.name != "NUL" && !deleted) return true;
+  }
+  return false;
 }
 
 constexpr DWORD kOwnProcessId = 4242;
@@ -119,13 +138,14 @@ DWORD WINAPI FormatMessageA(DWORD flags, LPCVOID, DWORD messageId, DWORD languag
 
 int WINAPI MultiByteToWideChar(UINT codePage, DWORD, LPCSTR multiByte, int multiByteCount,
                                LPWSTR wide, int wideCount) {
-  if (codePage != CP_ACP || multiByte == nullptr || wideCount < 0) {
+  if ((codePage != CP_ACP && codePage != CP_OEMCP) || multiByte == nullptr || wideCount < 0) {
     S().lastError = ERROR_INVALID_PARAMETER;
     return 0;
   }
   const std::size_t count =
       multiByteCount < 0 ? std::strlen(multiByte) + 1 : static_cast<std::size_t>(multiByteCount);
-  const std::wstring text = Decode(reinterpret_cast<const unsigned char *>(multiByte), count);
+  const std::wstring text = Decode(reinterpret_cast<const unsigned char *>(multiByte), count,
+                                   codePage == CP_OEMCP ? S().oemCodePage : S().codePage);
   return CopyOut(text, wide, wideCount);
 }
 
@@ -200,6 +220,11 @@ DWORD WINAPI WaitForSingleObject(HANDLE handle, DWORD milliseconds) {
     StartedChild &child = S().started[S().openProcesses[handle]];
     const ChildBehaviour behaviour = BehaviourOf(child.commandLine);
     if (behaviour.onRun) behaviour.onRun();
+    if (!child.ran && (child.startup.dwFlags & STARTF_USESTDHANDLES) != 0) {
+      WriteTo(child.startup.hStdOutput, behaviour.output);
+      WriteTo(child.startup.hStdError, behaviour.errorOutput);
+    }
+    child.ran = true;
     result = WAIT_OBJECT_0;
   } else {
     S().lastError = ERROR_INVALID_HANDLE;
@@ -230,18 +255,32 @@ BOOL WINAPI GetExitCodeProcess(HANDLE process, LPDWORD exitCode) {
   return ok;
 }
 
-HANDLE WINAPI CreateFileA(LPCSTR fileName, DWORD access, DWORD, LPSECURITY_ATTRIBUTES security,
-                          DWORD creationDisposition, DWORD, HANDLE) {
+HANDLE WINAPI CreateFileA(LPCSTR fileName, DWORD access, DWORD shareMode,
+                          LPSECURITY_ATTRIBUTES security, DWORD creationDisposition,
+                          DWORD flagsAndAttributes, HANDLE) {
   HANDLE result = INVALID_HANDLE_VALUE;
   const std::string name = fileName ? fileName : "";
+  const std::string &temp = S().tempPath;
+  const bool inTemp = !temp.empty() && name.size() > temp.size() &&
+                      name.compare(0, temp.size(), temp) == 0 &&
+                      name.find('\\', temp.size()) == std::string::npos;
   if (InjectedFault("CreateFileA")) {
     // last error set by the fault
-  } else if (name != "NUL" || creationDisposition != OPEN_EXISTING) {
+  } else if (name == "NUL" ? creationDisposition != OPEN_EXISTING
+                           : !inTemp || creationDisposition != CREATE_NEW) {
     S().lastError = ERROR_FILE_NOT_FOUND;
+  } else if (name != "NUL" && FileThere(name)) {
+    S().lastError = ERROR_FILE_EXISTS;
   } else {
     result = NewHandle();
-    S().files[result] =
-        OpenedFile{name, access, security != nullptr && security->bInheritHandle != FALSE, false};
+    OpenedFile file;
+    file.name = name;
+    file.access = access;
+    file.inheritable = security != nullptr && security->bInheritHandle != FALSE;
+    file.shareMode = shareMode;
+    file.creationDisposition = creationDisposition;
+    file.flagsAndAttributes = flagsAndAttributes;
+    S().files[result] = file;
   }
   Log("CreateFileA(" + Quote(fileName) + ", " + Hex(access) + ", " +
       (security != nullptr && security->bInheritHandle ? "inheritable" : "not inheritable") +
@@ -259,6 +298,66 @@ BOOL WINAPI CloseHandle(HANDLE handle) {
   if (!known) S().lastError = ERROR_INVALID_HANDLE;
   Log("CloseHandle(" + handleName(handle) + ") -> " + std::to_string(known ? 1 : 0));
   return known ? TRUE : FALSE;
+}
+
+DWORD WINAPI GetTempPathA(DWORD size, LPSTR buffer) {
+  DWORD result = 0;
+  const std::string &path = S().tempPath;
+  if (path.empty()) {
+    S().lastError = ERROR_ACCESS_DENIED;
+  } else if (buffer == nullptr || size <= path.size()) {
+    result = static_cast<DWORD>(path.size() + 1);  // room needed, terminator included
+  } else {
+    std::memcpy(buffer, path.c_str(), path.size() + 1);
+    result = static_cast<DWORD>(path.size());
+  }
+  Log("GetTempPathA(" + std::to_string(size) + ") -> " + std::to_string(result));
+  return result;
+}
+
+BOOL WINAPI GetFileSizeEx(HANDLE handle, LARGE_INTEGER *size) {
+  const OpenedFile *file = OpenFile(handle);
+  BOOL ok = FALSE;
+  if (InjectedFault("GetFileSizeEx")) {
+    // last error set by the fault
+  } else if (file == nullptr || size == nullptr) {
+    S().lastError = ERROR_INVALID_HANDLE;
+  } else {
+    size->QuadPart = static_cast<long long>(file->contents.size());
+    ok = TRUE;
+  }
+  Log("GetFileSizeEx(" + handleName(handle) + ") -> " + std::to_string(ok) +
+      (ok ? " " + std::to_string(size->QuadPart) : std::string()));
+  return ok;
+}
+
+// A synchronous read, at the offset that `overlapped` gives when there is one.
+BOOL WINAPI ReadFile(HANDLE handle, LPVOID buffer, DWORD size, LPDWORD read,
+                     LPOVERLAPPED overlapped) {
+  const OpenedFile *file = OpenFile(handle);
+  BOOL ok = FALSE;
+  std::size_t count = 0;
+  if (InjectedFault("ReadFile")) {
+    // last error set by the fault
+  } else if (file == nullptr || buffer == nullptr || read == nullptr ||
+             (file->access & GENERIC_READ) == 0) {
+    S().lastError = file == nullptr ? ERROR_INVALID_HANDLE : ERROR_ACCESS_DENIED;
+  } else {
+    const std::uint64_t offset =
+        overlapped == nullptr ? 0
+                              : std::uint64_t{overlapped->OffsetHigh} << 32 | overlapped->Offset;
+    const std::string &contents = file->contents;
+    if (offset < contents.size()) count = std::min<std::size_t>(size, contents.size() - offset);
+    std::memcpy(buffer, contents.data() + (count == 0 ? 0 : offset), count);
+    *read = static_cast<DWORD>(count);
+    ok = TRUE;
+  }
+  Log("ReadFile(" + handleName(handle) + ", " + std::to_string(size) + ", at " +
+      (overlapped == nullptr
+           ? std::string("the position")
+           : std::to_string(std::uint64_t{overlapped->OffsetHigh} << 32 | overlapped->Offset)) +
+      ") -> " + std::to_string(ok) + (ok ? " " + std::to_string(count) : std::string()));
+  return ok;
 }
 
 void WINAPI Sleep(DWORD milliseconds) {

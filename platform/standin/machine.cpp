@@ -117,6 +117,12 @@ void Machine::setWaitResults(std::vector<DWORD> results) {
 
 void Machine::setCodePage(UINT codePage) { state().codePage = codePage; }
 
+void Machine::setOemCodePage(UINT codePage) { state().oemCodePage = codePage; }
+
+void Machine::setTempPath(const std::string &path) { state().tempPath = path; }
+
+void Machine::plantFile(const std::string &path) { state().plantedFiles.insert(path); }
+
 void Machine::setSystemLanguage(LANGID language) { state().systemLanguage = language; }
 
 void Machine::setSystemDirectory(const std::string &path) { state().systemDirectory = path; }
@@ -176,8 +182,16 @@ const OpenedFile *Machine::file(HANDLE handle) const {
 
 std::vector<EventReported> Machine::events() const { return state_->events; }
 
+void Machine::setSystemMessage(DWORD error, const std::string &text) {
+  state().systemMessages[error] = text;
+}
+
 std::string Machine::systemMessage(DWORD error) {
+  const auto &given = machine().state().systemMessages;
+  if (given.count(error) != 0) return given.at(error);
   switch (error) {
+    case ERROR_FILE_NOT_FOUND:
+      return "The system cannot find the file specified.\r\n";
     case ERROR_ACCESS_DENIED:
       return "Access is denied.\r\n";
     case ERROR_INVALID_HANDLE:

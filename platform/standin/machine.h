@@ -53,6 +53,9 @@ struct ChildBehaviour {
   DWORD exitCode = 0;
   bool exitCodeUnreadable = false;
   std::function<void()> onRun;  // runs when the child "runs" (during the wait)
+  // Written to its standard output, then its standard error, when it runs.
+  std::string output;
+  std::string errorOutput;
 };
 
 // A child that was started, with everything CreateProcessA received.
@@ -70,6 +73,7 @@ struct StartedChild {
   std::vector<std::uint8_t> startupBytes;  // the record as raw bytes (cb of them)
   HANDLE process = nullptr;
   HANDLE thread = nullptr;
+  bool ran = false;  // it has written its output
 };
 
 // A file opened with CreateFileA.
@@ -78,6 +82,10 @@ struct OpenedFile {
   DWORD access = 0;
   bool inheritable = false;
   bool closed = false;
+  DWORD shareMode = 0;
+  DWORD creationDisposition = 0;
+  DWORD flagsAndAttributes = 0;
+  std::string contents;  // what children wrote to it
 };
 
 struct Window {
@@ -144,7 +152,12 @@ class Machine {
   void failCall(const std::string &function, Fault fault);  // e.g. "QueryServiceConfigA"
   void setWaitResults(std::vector<DWORD> results);  // successive WaitForSingleObject results
 
-  void setCodePage(UINT codePage);  // 1252 (single-byte) or 932 (double-byte)
+  void setCodePage(UINT codePage);     // 1252 (single-byte) or 932 (double-byte)
+  void setOemCodePage(UINT codePage);  // CP_OEMCP's: 437 (taken as 1252's bytes) or 932
+  // The temporary folder, with its final backslash; empty: GetTempPathA fails.
+  // A new file can be made there alone, and not under a name already taken.
+  void setTempPath(const std::string &path);
+  void plantFile(const std::string &path);  // a file or link someone else put there
   void setDpi(int dpi);
   void setMessageFontHeight(int pixels);  // line height of the message font at the DPI set
   void setSystemDirectory(const std::string &path);
@@ -194,9 +207,11 @@ class Machine {
   std::vector<HWND> childrenOf(HWND parent) const;
   std::vector<MessageBoxShown> messageBoxes() const;
 
-  // FormatMessageA's text for the error codes the stand-in knows (5, 6, 1060,
-  // 1072, 1722), as Windows gives it, line break included; others have none.
+  // FormatMessageA's text for the error codes the stand-in knows (2, 5, 6,
+  // 1060, 1072, 1722), as Windows gives it, line break included, and for those
+  // a test gave one (setSystemMessage); others have none.
   static std::string systemMessage(DWORD error);
+  void setSystemMessage(DWORD error, const std::string &text);
 
   // ---- used by the stand-in functions ----
   struct State;

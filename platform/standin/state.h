@@ -44,6 +44,7 @@ struct Machine::State {
   std::map<HANDLE, std::size_t> openProcesses;  // process handle -> index in started
   std::set<HANDLE> openThreads;
   std::map<HANDLE, OpenedFile> files;  // every file ever opened
+  std::set<std::string> plantedFiles;  // there before the run, by full path
   std::deque<DWORD> waitResults;
   std::string systemDirectory = "C:\\windows\\system32";
   DWORD sessionId = 1;                // a user's session
@@ -66,7 +67,10 @@ struct Machine::State {
 
   // everything else
   UINT codePage = 1252;
-  LANGID systemLanguage = 0x0409;  // English (United States)
+  UINT oemCodePage = 437;
+  std::string tempPath = "C:\\Users\\admin\\AppData\\Local\\Temp\\";
+  LANGID systemLanguage = 0x0409;               // English (United States)
+  std::map<DWORD, std::string> systemMessages;  // texts a test gave
   DWORD lastError = ERROR_SUCCESS;
   std::vector<std::string> calls;
   std::vector<DWORD> sleeps;

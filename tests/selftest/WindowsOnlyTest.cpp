@@ -110,7 +110,16 @@ modEventLog::Run FailedRun(const char *call, DWORD error) {
   failed.failedCall = call;
   failed.error = error;
   failed.exitCode = 1;
+  failed.elevation = modEventLog::Elevation::Elevated;  // the kit refuses to run otherwise
   return failed;
+}
+
+// The record of a run that removed FQ, or marked it, as the elevated kit runs it.
+modEventLog::Run RemovedRun(DWORD state) {
+  modEventLog::Run removed;
+  removed.serviceState = state;
+  removed.elevation = modEventLog::Elevation::Elevated;
+  return removed;
 }
 
 class OnlyOnWindows : public winetest::ProgramTest {
@@ -134,13 +143,21 @@ class OnlyOnWindows : public winetest::ProgramTest {
     return entries;
   }
 
-  // The run left one entry, of the source, type, ID and text the program
-  // writes for `run` (modEventLog::EntryOf, as the unit tests hold them),
-  // with `user` as its user.
-  void ExpectOneEntry(const modEventLog::Run &run, const std::vector<BYTE> &user,
+  // The run left one entry, of the source, type, ID, text and fields the
+  // program writes for `run` (modEventLog::EntryOf, as the unit tests hold
+  // them), with `user` as its user. What NET said, in this Windows' language,
+  // is taken from the entry: it must have said something.
+  void ExpectOneEntry(modEventLog::Run run, const std::vector<BYTE> &user,
                       const std::string &what) {
     const std::vector<kitlog::Entry> entries = Entries();
     ASSERT_EQ(entries.size(), 1u) << what;
+    const std::vector<std::string> &strings = entries[0].strings;
+    ASSERT_EQ(strings.size(), 1u + modEventLog::kFieldCount) << what;
+    if (run.stop == modEventLog::Stop::Ended) {
+      const std::string &said = strings[1 + modEventLog::kNetSaidField];
+      EXPECT_FALSE(said.empty()) << what << ": NET's words are missing";
+      run.netSaid = ansi::ToText(said.data(), said.size());
+    }
     ExpectEntry(entries[0], modEventLog::EntryOf(run), user, what);
   }
 
@@ -149,7 +166,9 @@ class OnlyOnWindows : public winetest::ProgramTest {
     EXPECT_EQ(entry.source, modEventLog::kSource) << what;
     EXPECT_EQ(entry.type, expected.type) << what;
     EXPECT_EQ(entry.id, expected.eventId) << what;
-    EXPECT_EQ(entry.strings, std::vector<std::string>{ansi::FromText(expected.text)}) << what;
+    std::vector<std::string> strings{ansi::FromText(expected.text)};
+    for (const std::wstring &field : expected.fields) strings.push_back(ansi::FromText(field));
+    EXPECT_EQ(entry.strings, strings) << what;
     EXPECT_FALSE(user.empty()) << what << ": cannot tell whose SID to expect";
     EXPECT_EQ(entry.userSid, user) << what;
     ::testing::Test::RecordProperty("entry_" + std::to_string(entry.record),
@@ -219,8 +238,7 @@ TEST_F(OnlyOnWindows, WindowsOwnNetAsks) {
   EXPECT_EQ(Log().find("STOP"), std::string::npos) << "NET took its default answer: " << Log();
   EXPECT_EQ(winetest::CurrentState(kName), DWORD{SERVICE_RUNNING}) << "marked, still running";
   EXPECT_EQ(winetest::CurrentState(kDependent), DWORD{SERVICE_RUNNING});
-  modEventLog::Run marked;  // a warning: marked for deletion, still running
-  marked.serviceState = SERVICE_RUNNING;
+  modEventLog::Run marked = RemovedRun(SERVICE_RUNNING);  // a warning: marked, still running
   marked.stop = modEventLog::Stop::Ended;
   marked.stopExitCode = 2;  // NET: "No valid response was provided."
   ExpectOneEntry(marked, OwnSid(), "marked while its dependent runs");
@@ -268,16 +286,13 @@ TEST_F(OnlyOnWindows, EventInTheLog) {
   RegisterFixture(false);
   MarkTheLog();
   ASSERT_TRUE(RunProgram().finished);
-  modEventLog::Run gone;
-  gone.serviceState = SERVICE_STOPPED;
-  ExpectOneEntry(gone, user, "a stopped FQ removed");
+  ExpectOneEntry(RemovedRun(SERVICE_STOPPED), user, "a stopped FQ removed");
   ASSERT_TRUE(winetest::WaitUntilGone(kName, 5000));
 
   RegisterFixture(true);
   MarkTheLog();
   ASSERT_TRUE(RunProgram().finished);
-  modEventLog::Run stopped;
-  stopped.serviceState = SERVICE_STOPPED;
+  modEventLog::Run stopped = RemovedRun(SERVICE_STOPPED);
   stopped.stop = modEventLog::Stop::Ended;
   ExpectOneEntry(stopped, user, "a running FQ stopped by NET and removed");
   ASSERT_TRUE(winetest::WaitUntilGone(kName, 5000));

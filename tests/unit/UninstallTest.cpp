@@ -262,8 +262,18 @@ std::string OnlyEntry(WORD type, DWORD eventId, const std::string &user, const s
   EXPECT_EQ(0, event.category) << where;
   EXPECT_EQ(user, event.userSid) << where;
   EXPECT_EQ(0u, event.dataSize) << where;
-  EXPECT_EQ(1u, event.strings.size()) << where;
+  EXPECT_EQ(1u + modEventLog::kFieldCount, event.strings.size()) << where;
   return event.strings.empty() ? std::string() : event.strings[0];
+}
+
+// The fields after the only entry's text, in their order, joined by " | ".
+std::string OnlyEntrysFields() {
+  const auto events = standin::machine().events();
+  std::string fields;
+  for (std::size_t i = 1; events.size() == 1u && i < events[0].strings.size(); ++i) {
+    fields += (i == 1 ? "" : " | ") + events[0].strings[i];
+  }
+  return fields;
 }
 
 const char kSystem[] = "S-1-5-18";  // an installer's deferred action runs as SYSTEM
@@ -277,57 +287,98 @@ TEST_F(UninstallTest, Event_EveryRunThatDeletesTheServiceTellsWhetherItIsGoneOrS
   const std::string goesWhen =
       ": it goes once it has stopped and every handle to it is closed, or at the next restart; "
       "until then its files may stay locked and installing FQ again fails with error 1072. ";
+  // What NET says when a dependent runs: its reason on the last line.
+  const std::string dependentsRun =
+      "System error 1051 has occurred.\r\n\r\nA stop control has been sent to a service that "
+      "other running services are dependent on.\r\n\r\n";
   enum Net { NotNeeded, Stops, StopIgnored, FailsToStart };
   struct Case {
     const char *what;
     DWORD state;
     bool markedBefore;
+    bool heldElsewhere;  // another program holds a handle to FQ throughout
     Net net;
     std::int32_t netExitCode;
+    std::string netOutput;
     std::optional<standin::Fault> queryFault;
     WORD type;
     DWORD eventId;
     std::string text;
+    std::string fields;
   };
   const Case cases[] = {
-      {"stopped", SERVICE_STOPPED, false, NotNeeded, 0, std::nullopt, EVENTLOG_INFORMATION_TYPE, 1,
-       removed + "the service manager accepted its deletion. The stop command was not run. "
-                 "Exit code 0."},
-      {"running, stopped by NET", SERVICE_RUNNING, false, Stops, 0, std::nullopt,
+      {"stopped", SERVICE_STOPPED, false, false, NotNeeded, 0, "", std::nullopt,
        EVENTLOG_INFORMATION_TYPE, 1,
+       removed + "the service manager accepted its deletion. The stop command was not run. "
+                 "Exit code 0.",
+       "removed |  |  | 1 | not run |  | none | elevated | 0"},
+      {"running, stopped by NET", SERVICE_RUNNING, false, false, Stops, 0,
+       "The FQ service is stopping.\r\nThe FQ service was stopped successfully.\r\n\r\n",
+       std::nullopt, EVENTLOG_INFORMATION_TYPE, 1,
        removed + "the service manager accepted its deletion. The stop command ended with exit "
-                 "code 0. Exit code 0."},
-      {"running, ignoring the stop", SERVICE_RUNNING, false, StopIgnored, 2, std::nullopt,
-       EVENTLOG_WARNING_TYPE, 3,
+                 "code 0. NET said: \"The FQ service is stopping. The FQ service was stopped "
+                 "successfully.\" Exit code 0.",
+       "removed |  |  | 1 | 0 | The FQ service is stopping. The FQ service was stopped "
+       "successfully. | none | elevated | 0"},
+      {"running, NET refused: a dependent runs", SERVICE_RUNNING, false, false, StopIgnored, 2,
+       dependentsRun, std::nullopt, EVENTLOG_WARNING_TYPE, 3,
        marked + "FQ is still running" + goesWhen +
-           "The stop command ended with exit code 2. Exit code 0."},
-      {"running, NET could not start", SERVICE_RUNNING, false, FailsToStart, 0, std::nullopt,
-       EVENTLOG_WARNING_TYPE, 3,
+           "The stop command ended with exit code 2. NET said: \"System error 1051 has "
+           "occurred. A stop control has been sent to a service that other running services "
+           "are dependent on.\" Exit code 0.",
+       "marked |  |  | 4 | 2 | System error 1051 has occurred. A stop control has been sent to "
+       "a service that other running services are dependent on. | none | elevated | 0"},
+      {"running, NET could not start", SERVICE_RUNNING, false, false, FailsToStart, 0, "",
+       std::nullopt, EVENTLOG_WARNING_TYPE, 3,
        marked + "FQ is still running" + goesWhen +
-           "The stop command could not be started. Exit code 0."},
-      {"still stopping after NET", SERVICE_STOP_PENDING, false, StopIgnored, 0, std::nullopt,
-       EVENTLOG_WARNING_TYPE, 3,
+           "The stop command could not be started: CreateProcess failed with error 2 (The "
+           "system cannot find the file specified). Exit code 0.",
+       "marked |  |  | 4 | not started |  | none | elevated | 0"},
+      {"still stopping after NET", SERVICE_STOP_PENDING, false, false, StopIgnored, 0, "",
+       std::nullopt, EVENTLOG_WARNING_TYPE, 3,
        marked + "FQ is still stopping" + goesWhen +
-           "The stop command ended with exit code 0. Exit code 0."},
-      {"paused, its first query failed: no stop", SERVICE_PAUSED, false, NotNeeded, 0,
+           "The stop command ended with exit code 0. Exit code 0.",
+       "marked |  |  | 3 | 0 |  | none | elevated | 0"},
+      {"paused, its first query failed: no stop", SERVICE_PAUSED, false, false, NotNeeded, 0, "",
        standin::Fault{1, ERROR_ACCESS_DENIED}, EVENTLOG_WARNING_TYPE, 3,
-       marked + "FQ is paused" + goesWhen + "The stop command was not run. Exit code 0."},
-      {"stopped, its state unreadable once deleted", SERVICE_STOPPED, false, NotNeeded, 0,
-       standin::Fault{2, ERROR_ACCESS_DENIED}, EVENTLOG_WARNING_TYPE, 3,
+       marked + "FQ is paused" + goesWhen + "The stop command was not run. Exit code 0.",
+       "marked |  |  | 7 | not run |  | none | elevated | 0"},
+      {"stopped, its state unreadable once deleted", SERVICE_STOPPED, false, false, NotNeeded, 0,
+       "", standin::Fault{2, ERROR_ACCESS_DENIED}, EVENTLOG_WARNING_TYPE, 3,
        marked + "its state could not be read" + goesWhen +
-           "The stop command was not run. Exit code 0."},
-      {"marked before, and stopped", SERVICE_STOPPED, true, NotNeeded, 0, std::nullopt,
+           "The stop command was not run. Exit code 0.",
+       "marked |  |  | unknown | not run |  | none | elevated | 0"},
+      {"stopped, held open elsewhere", SERVICE_STOPPED, false, true, NotNeeded, 0, "", std::nullopt,
+       EVENTLOG_WARNING_TYPE, 3,
+       program + " marked the service FQ for deletion and it has stopped, but another program "
+                 "still holds it open (the Services console, Task Manager's Services tab, a "
+                 "monitoring agent, say): it goes once that program closes it, or at the next "
+                 "restart; until then installing FQ again fails with error 1072. The stop "
+                 "command was not run. Exit code 0.",
+       "held open |  |  | 1 | not run |  | none | elevated | 0"},
+      {"stopped by NET, held open elsewhere", SERVICE_RUNNING, false, true, Stops, 0, "",
+       std::nullopt, EVENTLOG_WARNING_TYPE, 3,
+       program + " marked the service FQ for deletion and it has stopped, but another program "
+                 "still holds it open (the Services console, Task Manager's Services tab, a "
+                 "monitoring agent, say): it goes once that program closes it, or at the next "
+                 "restart; until then installing FQ again fails with error 1072. The stop "
+                 "command ended with exit code 0. Exit code 0.",
+       "held open |  |  | 1 | 0 |  | none | elevated | 0"},
+      {"marked before, and stopped", SERVICE_STOPPED, true, true, NotNeeded, 0, "", std::nullopt,
        EVENTLOG_INFORMATION_TYPE, 1,
        markedBefore + " and stopped: it goes once every handle to it is closed. The stop command "
-                      "was not run. Exit code 0."},
-      {"marked before, ignoring the stop", SERVICE_RUNNING, true, StopIgnored, 0, std::nullopt,
-       EVENTLOG_WARNING_TYPE, 3,
+                      "was not run. Exit code 0.",
+       "already marked |  |  | 1 | not run |  | none | elevated | 0"},
+      {"marked before, ignoring the stop", SERVICE_RUNNING, true, false, StopIgnored, 0, "",
+       std::nullopt, EVENTLOG_WARNING_TYPE, 3,
        markedBefore + ", but FQ is still running" + goesWhen +
-           "The stop command ended with exit code 0. Exit code 0."},
-      {"marked before, gone once NET stopped it", SERVICE_RUNNING, true, Stops, 0, std::nullopt,
-       EVENTLOG_INFORMATION_TYPE, 1,
+           "The stop command ended with exit code 0. Exit code 0.",
+       "already marked |  |  | 4 | 0 |  | none | elevated | 0"},
+      {"marked before, gone once NET stopped it", SERVICE_RUNNING, true, false, Stops, 0, "",
+       std::nullopt, EVENTLOG_INFORMATION_TYPE, 1,
        program + " found the service FQ gone by the time of its deletion: nothing was left to "
-                 "remove. The stop command ended with exit code 0. Exit code 0."}};
+                 "remove. The stop command ended with exit code 0. Exit code 0.",
+       "gone |  |  |  | 0 |  | none | elevated | 0"}};
   for (const Case &c : cases) {
     machine().reset();
     machine().setProcessUser(kSystem);
@@ -335,23 +386,28 @@ TEST_F(UninstallTest, Event_EveryRunThatDeletesTheServiceTellsWhetherItIsGoneOrS
     standin::Service service = *machine().service("FQ");
     service.markedForDeletion = c.markedBefore;
     machine().addService("FQ", service);
-    // Marked and stopped, it stays only while someone else holds a handle to
-    // it (the services console, say).
+    // Deleted and stopped, it stays only while someone else holds a handle
+    // to it (the services console, say).
     SC_HANDLE manager = OpenSCManagerA(nullptr, nullptr, SC_MANAGER_CONNECT);
-    SC_HANDLE held = c.markedBefore && c.state == SERVICE_STOPPED
-                         ? OpenServiceA(manager, "FQ", SERVICE_ALL_ACCESS)
-                         : nullptr;
+    SC_HANDLE held = c.heldElsewhere ? OpenServiceA(manager, "FQ", GENERIC_READ) : nullptr;
     if (c.queryFault) machine().failCall("QueryServiceStatus", *c.queryFault);
     standin::ChildBehaviour net = c.net == Stops ? NetThatStops() : standin::ChildBehaviour();
     net.startFails = c.net == FailsToStart;
     net.exitCode = static_cast<DWORD>(c.netExitCode);
+    net.output = c.netOutput;
     machine().setChild(kStop, net);
     EXPECT_EQ(Uninstall::kExitRemoved, Uninstall::Main()) << c.what;
     EXPECT_EQ(c.net != NotNeeded, machine().countCalls("CreateProcessA") == 1) << c.what;
     EXPECT_EQ(c.text, OnlyEntry(c.type, c.eventId, kSystem, c.what));
+    EXPECT_EQ(c.fields, OnlyEntrysFields()) << c.what;
     EXPECT_TRUE(machine().messageBoxes().empty()) << c.what;
+    if (c.heldElsewhere) {
+      EXPECT_TRUE(machine().serviceExists("FQ")) << c.what << ": still there";
+    }
     if (held != nullptr) CloseServiceHandle(held);
     CloseServiceHandle(manager);
+    EXPECT_FALSE(c.heldElsewhere && machine().serviceExists("FQ"))
+        << c.what << ": gone once the other handle is closed";
     EXPECT_TRUE(machine().openHandles().empty()) << c.what << ": the token and source closed";
   }
 }
@@ -388,40 +444,62 @@ TEST_F(UninstallTest, Event_FailedDeletionLeavesOneErrorEntryWithWhatToDoBeforeT
       "service manager does not know FQ (it reads its services when Windows starts): restart "
       "Windows and run it again, or delete the key if nothing needs it. The stop command was not "
       "run. ";
+  // Error codes of an application's own (bit 29): Windows has no text for
+  // them. The second one gets a text here, one without a final full stop.
+  constexpr DWORD kNoText = 0x20000001;
+  constexpr DWORD kTextWithoutStop = 0x20000002;
   enum Setup { ManagerDenied, RegistryOnly, DeletionDenied, DeletionOtherError };
   struct Case {
     const char *what;
     Setup setup;
+    DWORD deleteError;
     bool elevated;
     DWORD session;
     DWORD stationFlags;
     std::size_t boxes;
     std::string text;
+    std::string fields;
   };
   const Case cases[] = {
-      {"the service manager refused, not elevated", ManagerDenied, false, 1, WSF_VISIBLE, 1,
+      {"the service manager refused, not elevated", ManagerDenied, 0, false, 1, WSF_VISIBLE, 1,
        failed + "OpenSCManager failed with error 5 (Access is denied). The program did not run "
                 "elevated: run it elevated. The stop command was not run. The error box is shown. "
-                "Exit code 1."},
-      {"the deletion refused after a stop, elevated", DeletionDenied, true, 1, WSF_VISIBLE, 1,
-       failed + "DeleteService failed with error 5 (Access is denied). The program ran elevated. "
-                "The stop command ended with exit code 0. The error box is shown. Exit code 1."},
-      {"a registry key the manager does not know", RegistryOnly, true, 1, WSF_VISIBLE, 1,
-       failed + unknownKey + "The error box is shown. Exit code 1."},
-      {"an error Windows has no text for", DeletionOtherError, true, 1, WSF_VISIBLE, 1,
-       failed + "DeleteService failed with error 1115. The stop command was not run. The error "
-                "box is shown. Exit code 1."},
-      {"nobody sees, session 0", RegistryOnly, true, 0, WSF_VISIBLE, 0,
-       failed + unknownKey + "No error box: nobody could see it (session 0). Exit code 1."},
-      {"nobody sees, a service's window station", RegistryOnly, true, 1, 0, 0,
+                "Exit code 1.",
+       "failed | OpenSCManager | 5 |  | not run |  | shown | not elevated | 1"},
+      {"the deletion refused after a stop, elevated", DeletionDenied, ERROR_ACCESS_DENIED, true, 1,
+       WSF_VISIBLE, 1,
+       failed + "DeleteService failed with error 5 (Access is denied). The program ran elevated: "
+                "FQ's own security refuses its deletion to administrators (sc sdshow FQ shows "
+                "who may delete it), or a program that protects it (a security product, say) "
+                "refused it. The stop command ended with exit code 0. The error box is shown. "
+                "Exit code 1.",
+       "failed | DeleteService | 5 |  | 0 |  | shown | elevated | 1"},
+      {"a registry key the manager does not know", RegistryOnly, 0, true, 1, WSF_VISIBLE, 1,
+       failed + unknownKey + "The error box is shown. Exit code 1.",
+       "failed | OpenService | 1060 |  | not run |  | shown | elevated | 1"},
+      {"an error Windows has no text for", DeletionOtherError, kNoText, true, 1, WSF_VISIBLE, 1,
+       failed + "DeleteService failed with error 536870913. The stop command was not run. The "
+                "error box is shown. Exit code 1.",
+       "failed | DeleteService | 536870913 |  | not run |  | shown | elevated | 1"},
+      {"a text without a final full stop", DeletionOtherError, kTextWithoutStop, true, 1,
+       WSF_VISIBLE, 1,
+       failed + "DeleteService failed with error 536870914 (Text without a final full stop). The "
+                "stop command was not run. The error box is shown. Exit code 1.",
+       "failed | DeleteService | 536870914 |  | not run |  | shown | elevated | 1"},
+      {"nobody sees, session 0", RegistryOnly, 0, true, 0, WSF_VISIBLE, 0,
+       failed + unknownKey + "No error box: nobody could see it (session 0). Exit code 1.",
+       "failed | OpenService | 1060 |  | not run |  | not shown: session 0 | elevated | 1"},
+      {"nobody sees, a service's window station", RegistryOnly, 0, true, 1, 0, 0,
        failed + unknownKey +
-           "No error box: nobody could see it (a window station nobody sees). Exit code 1."}};
+           "No error box: nobody could see it (a window station nobody sees). Exit code 1.",
+       "failed | OpenService | 1060 |  | not run |  | not shown: window station | elevated | 1"}};
   for (const Case &c : cases) {
     machine().reset();
     machine().setProcessUser(kAdministrator);
     machine().setElevated(c.elevated);
     machine().setSessionId(c.session);
     machine().setWindowStationFlags(c.stationFlags);
+    machine().setSystemMessage(kTextWithoutStop, "Text without a final full stop\r\n");
     switch (c.setup) {
       case ManagerDenied:
         InstallService("FQ", SERVICE_STOPPED);
@@ -434,13 +512,14 @@ TEST_F(UninstallTest, Event_FailedDeletionLeavesOneErrorEntryWithWhatToDoBeforeT
       case DeletionOtherError: {
         InstallService("FQ", c.setup == DeletionDenied ? SERVICE_RUNNING : SERVICE_STOPPED);
         standin::Service service = *machine().service("FQ");
-        service.deleteError = c.setup == DeletionDenied ? ERROR_ACCESS_DENIED : 1115;
+        service.deleteError = c.deleteError;
         machine().addService("FQ", service);
         break;
       }
     }
     EXPECT_EQ(Uninstall::kExitRemovalFailed, Uninstall::Main()) << c.what;
     EXPECT_EQ(c.text, OnlyEntry(EVENTLOG_ERROR_TYPE, 2, kAdministrator, c.what));
+    EXPECT_EQ(c.fields, OnlyEntrysFields()) << c.what;
     EXPECT_EQ(c.boxes, machine().messageBoxes().size()) << c.what;
     if (c.boxes != 0) {
       EXPECT_LT(IndexOf("DeregisterEventSource"), IndexOf("MessageBoxA")) << c.what;
@@ -464,11 +543,12 @@ TEST_F(UninstallTest, Event_WindowsTextComesInTheSystemsLanguageWhateverItIs) {
   }
 }
 
-TEST_F(UninstallTest, Event_TokenThatCannotBeRead_SameEntryWithoutItsUserNorElevation) {
+TEST_F(UninstallTest, Event_TokenThatCannotBeRead_SameEntryWithoutItsUserElevationUnknown) {
   const std::string denied = "FQSrvUninstall " FQ_VERSION_TEXT
                              " could not remove the service FQ: OpenSCManager failed with error 5 "
-                             "(Access is denied). The stop command was not run. The error box is "
-                             "shown. Exit code 1.";
+                             "(Access is denied). Elevation unknown (the program's token could "
+                             "not be read): run it elevated. The stop command was not run. The "
+                             "error box is shown. Exit code 1.";
   // Each read of the token fails: the elevation's, then the user's.
   for (const char *failing : {"OpenProcessToken", "GetTokenInformation"}) {
     machine().reset();
@@ -479,6 +559,9 @@ TEST_F(UninstallTest, Event_TokenThatCannotBeRead_SameEntryWithoutItsUserNorElev
     machine().failCall("OpenSCManagerA", {2, ERROR_ACCESS_DENIED});
     EXPECT_EQ(Uninstall::kExitRemovalFailed, Uninstall::Main()) << failing;
     EXPECT_EQ(denied, OnlyEntry(EVENTLOG_ERROR_TYPE, 2, "", failing));
+    EXPECT_EQ("failed | OpenSCManager | 5 |  | not run |  | shown | unknown | 1",
+              OnlyEntrysFields())
+        << failing;
     EXPECT_EQ(1u, machine().messageBoxes().size()) << failing;
     EXPECT_TRUE(machine().openHandles().empty()) << failing;
   }

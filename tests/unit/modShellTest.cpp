@@ -196,4 +196,138 @@ TEST_F(ShellTest, FailedWaitEndsTheLoop) {
   EXPECT_EQ(0, RunAndWait(L"CMD.EXE /C NET STOP FQ", 2));
 }
 
+// With an Output, standard output and error go to a file of our own.
+class ShellOutputTest : public ShellTest {
+ protected:
+  static constexpr char kTempFolder[] = "C:\\Users\\admin\\AppData\\Local\\Temp\\";
+  static constexpr char kOutputFile[] =
+      "C:\\Users\\admin\\AppData\\Local\\Temp\\FQSrvUninstall-4242-1.out";
+  static standin::ChildBehaviour Writes(const std::string &output, const std::string &error = "") {
+    standin::ChildBehaviour child = ExitsWith(2);
+    child.output = output;
+    child.errorOutput = error;
+    return child;
+  }
+};
+
+TEST_F(ShellOutputTest, OutputAndErrorGoToANewFileOfItsOwnThatGoesOnClosing) {
+  machine().setChild(kStop, Writes("The FQ service is stopping.\r\n",
+                                   "System error 1053 has occurred.\r\n\r\nThe service did not "
+                                   "respond to the start or control request in a timely "
+                                   "fashion.\r\n\r\n"));
+  modShell::Output output;
+  EXPECT_EQ(2, RunAndWait(L"CMD.EXE /C NET STOP FQ", 2, &output));
+  EXPECT_EQ(
+      L"The FQ service is stopping. System error 1053 has occurred. The service did not "
+      L"respond to the start or control request in a timely fashion.",
+      output.text);
+  EXPECT_EQ(nullptr, output.failedCall);
+  ASSERT_EQ(1u, machine().children().size());
+  const STARTUPINFOA &startup = machine().children()[0].startup;
+  EXPECT_EQ("NUL", machine().file(startup.hStdInput)->name) << "nothing to answer a question with";
+  EXPECT_EQ(startup.hStdOutput, startup.hStdError);
+  const standin::OpenedFile *file = machine().file(startup.hStdOutput);
+  ASSERT_NE(nullptr, file);
+  EXPECT_EQ(kOutputFile, file->name);
+  EXPECT_EQ(DWORD{CREATE_NEW}, file->creationDisposition) << "never one planted there";
+  EXPECT_EQ(0u, file->shareMode) << "nobody else opens it meanwhile";
+  EXPECT_EQ(DWORD{FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE}, file->flagsAndAttributes);
+  EXPECT_TRUE(file->inheritable);
+  EXPECT_LT(IndexOf("CloseHandle(h3)"), IndexOf("ReadFile")) << "read once the child has ended";
+  EXPECT_TRUE(machine().openHandles().empty());
+}
+
+TEST_F(ShellOutputTest, KeepsTheEndUpToTheBoundFromALinesStart) {
+  ASSERT_EQ(modShell::kOutputBound, 1024u);
+  const std::string last = "System error 5 has occurred.\r\n\r\nAccess is denied.\r\n\r\n";
+  const std::wstring lastWords = L"System error 5 has occurred. Access is denied.";
+  const std::size_t room = 1024 - last.size() - 2;  // for a first line of 1024 bytes in all
+  struct Case {
+    const char *what;
+    std::string written;
+    std::wstring kept;
+  };
+  const Case cases[] = {
+      {"1024 bytes: all of it", std::string(room, 'a') + "\r\n" + last,
+       std::wstring(room, L'a') + L" " + lastWords},
+      {"1025 bytes: from the second line", std::string(room + 1, 'a') + "\r\n" + last, lastWords},
+      {"a megabyte: its last lines", std::string(1 << 20, 'a') + "\r\n" + last, lastWords},
+      {"one long line: its last 1024 bytes", std::string(5000, 'a') + std::string(1024, 'b'),
+       std::wstring(1024, L'b')},
+      {"nothing", "", L""}};
+  for (const Case &c : cases) {
+    machine().reset();
+    machine().setChild(kStop, Writes(c.written));
+    modShell::Output output;
+    EXPECT_EQ(2, RunAndWait(L"CMD.EXE /C NET STOP FQ", 2, &output)) << c.what;
+    EXPECT_EQ(c.kept, output.text) << c.what;
+    EXPECT_TRUE(machine().openHandles().empty()) << c.what;
+  }
+}
+
+TEST_F(ShellOutputTest, DecodedFromTheOemCodePageAConsoleWritesIn) {
+  machine().setCodePage(1252);
+  machine().setOemCodePage(932);
+  // Two characters of the double-byte code page; in 1252 they are four.
+  machine().setChild(kStop, Writes("\x83\x41\x83\x42\r\n"));
+  modShell::Output output;
+  RunAndWait(L"CMD.EXE /C NET STOP FQ", 2, &output);
+  EXPECT_EQ((std::wstring{wchar_t{0x4E00 + 2 * 256 + 0x41}, wchar_t{0x4E00 + 2 * 256 + 0x42}}),
+            output.text);
+}
+
+TEST_F(ShellOutputTest, WhereNoFileCanBeMadeTheNullDeviceTakesItAll) {
+  // Files planted under each of its names in the temporary folder, or no
+  // such folder.
+  for (const bool planted : {true, false}) {
+    machine().reset();
+    if (planted) {
+      for (const char *name : {"1", "2", "3", "4"}) {
+        machine().plantFile(std::string(kTempFolder) + "FQSrvUninstall-4242-" + name + ".out");
+      }
+    } else {
+      machine().setTempPath("");
+    }
+    machine().setChild(kStop, Writes("The FQ service is stopping.\r\n"));
+    modShell::Output output;
+    EXPECT_EQ(2, RunAndWait(L"CMD.EXE /C NET STOP FQ", 2, &output)) << planted;
+    EXPECT_EQ(L"", output.text) << planted;
+    ExpectStartup(STARTF_USESHOWWINDOW, machine().children().at(0));
+    EXPECT_EQ(0, machine().countCalls("ReadFile")) << planted;
+    EXPECT_TRUE(machine().openHandles().empty()) << planted;
+  }
+}
+
+TEST_F(ShellOutputTest, NameTakenTheNextOneServes) {
+  machine().plantFile(std::string(kTempFolder) + "FQSrvUninstall-4242-1.out");
+  machine().setChild(kStop, Writes("The FQ service is stopping.\r\n"));
+  modShell::Output output;
+  RunAndWait(L"CMD.EXE /C NET STOP FQ", 2, &output);
+  EXPECT_EQ(L"The FQ service is stopping.", output.text);
+  const standin::OpenedFile *file = machine().file(machine().children().at(0).startup.hStdOutput);
+  ASSERT_NE(nullptr, file);
+  EXPECT_EQ(std::string(kTempFolder) + "FQSrvUninstall-4242-2.out", file->name);
+}
+
+TEST_F(ShellOutputTest, NotStartedTellsTheCallAndItsError) {
+  standin::ChildBehaviour missing;
+  missing.startFails = true;
+  missing.startError = ERROR_ACCESS_DENIED;
+  machine().setChild(kStop, missing);
+  modShell::Output output;
+  EXPECT_EQ(modShell::kNotStarted, RunAndWait(L"CMD.EXE /C NET STOP FQ", 2, &output));
+  EXPECT_STREQ("CreateProcess", output.failedCall);
+  EXPECT_EQ(DWORD{ERROR_ACCESS_DENIED}, output.error);
+  EXPECT_EQ(0, machine().countCalls("WaitForSingleObject"));
+  EXPECT_TRUE(machine().openHandles().empty()) << "the output file closed too";
+
+  machine().reset();
+  machine().failCall("GetSystemDirectoryA", {1, ERROR_NOT_ENOUGH_MEMORY});
+  output = modShell::Output();
+  EXPECT_EQ(modShell::kNotStarted, RunAndWait(L"CMD.EXE /C NET STOP FQ", 2, &output));
+  EXPECT_STREQ("GetSystemDirectory", output.failedCall);
+  EXPECT_EQ(DWORD{ERROR_NOT_ENOUGH_MEMORY}, output.error);
+  EXPECT_EQ(0, machine().countCalls("CreateFileA"));
+}
+
 }  // namespace

@@ -189,6 +189,24 @@ TEST_F(ProgramOnWine, ServiceMarkedForDeletionAndHeldOpenElsewhereIsNoFailure) {
   EXPECT_TRUE(winetest::WaitUntilGone(kName, 5000));
 }
 
+TEST_F(ProgramOnWine, StoppedServiceHeldOpenElsewhereIsMarkedAndGoesOnceClosed) {
+  // Another program (the services console, say) holds a handle to FQ all
+  // along: its deletion is accepted, but it stays until that handle closes.
+  RegisterFixture(false);
+  SC_HANDLE manager = OpenSCManagerA(nullptr, nullptr, SC_MANAGER_CONNECT);
+  SC_HANDLE held = OpenServiceA(manager, kName, SERVICE_QUERY_STATUS);
+  ASSERT_NE(held, nullptr);
+  const Outcome run = RunProgram();
+  const DWORD stateMeanwhile = winetest::CurrentState(kName);
+  CloseServiceHandle(held);
+  CloseServiceHandle(manager);
+  ASSERT_TRUE(run.finished);
+  EXPECT_EQ(run.exitCode, 0u) << "its deletion was accepted";
+  EXPECT_TRUE(run.seen.boxes.empty());
+  EXPECT_EQ(stateMeanwhile, DWORD{SERVICE_STOPPED}) << "held open, it is still there";
+  EXPECT_TRUE(winetest::WaitUntilGone(kName, 5000)) << "gone once the handle is closed";
+}
+
 TEST_F(UnderDllOverrides, NetThatAsks_ReadsNoAnswerAndTheRemovalGoesOn) {
   ASSERT_FALSE(winetest::Arg("asking-net").empty()) << "run with --asking-net=<FQAskingNet.exe>";
   char overrides[256] = {0};

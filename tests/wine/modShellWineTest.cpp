@@ -2,6 +2,8 @@
 // child program, and decoys planted where a careless search would find them.
 #include <gtest/gtest.h>
 
+#include <cstdio>
+#include <cstdlib>
 #include <string>
 
 #include "WineTest.h"
@@ -20,14 +22,16 @@ struct BoundedRun {
   std::wstring commandLine;
   std::int32_t result = 0;
   bool endedInTime = false;
+  modShell::Output output;  // what the child wrote
 };
 DWORD WINAPI RunOnThread(void *argument) {
   auto *run = static_cast<BoundedRun *>(argument);
-  run->result = RunAndWait(run->commandLine, kHidden);
+  run->result = RunAndWait(run->commandLine, kHidden, &run->output);
   return 0;
 }
 BoundedRun RunAndWaitWithin(const std::wstring &commandLine, DWORD limitMs) {
-  BoundedRun run{commandLine};
+  BoundedRun run;
+  run.commandLine = commandLine;
   HANDLE thread = CreateThread(nullptr, 0, RunOnThread, &run, 0, nullptr);
   if (thread == nullptr) {
     ADD_FAILURE() << "no thread: " << GetLastError();
@@ -105,6 +109,47 @@ TEST_F(CommandRunnerOnWine, ReturnsOnlyAfterTheChildHasEnded) {
   EXPECT_GE(elapsed, 1500u + 100u) << "the child's sleep and our 100 ms pause";
 }
 
+TEST_F(CommandRunnerOnWine, OutputIsKeptButNeverWaitedOn) {
+  const std::string child = directory_ + "\\FQTestChild.exe";
+  ASSERT_TRUE(CopyFileA(child_.c_str(), child.c_str(), FALSE));
+  const std::wstring run = L"CMD.EXE /C " + std::wstring(child.begin(), child.end());
+
+  // A megabyte, more than any pipe holds unread, then the last words on
+  // standard output and error.
+  const BoundedRun big =
+      RunAndWaitWithin(run + L" --write 1048576 --say last --complain words --exit 4", 120000);
+  ASSERT_TRUE(big.endedInTime) << "the child waited for its output to be read";
+  EXPECT_EQ(big.result, 4);
+  const std::wstring &text = big.output.text;
+  EXPECT_LE(text.size(), modShell::kOutputBound);
+  ASSERT_GE(text.size(), 64u) << "the end of it is kept";
+  EXPECT_EQ(text.substr(text.size() - 11), L" last words");
+  EXPECT_EQ(text.substr(0, 63), std::wstring(62, L'w') + L" ") << "from a line's start";
+
+  // A grandchild that holds the output open long after the child has ended.
+  const BoundedRun held = RunAndWaitWithin(run + L" --hold 120000 --exit 3", 60000);
+  ASSERT_TRUE(held.endedInTime) << "waited for the grandchild that holds the output";
+  EXPECT_EQ(held.result, 3);
+  const std::string said(held.output.text.begin(), held.output.text.end());
+  ASSERT_EQ(said.rfind("holder ", 0), 0u) << said;
+  const DWORD holderId = std::strtoul(said.c_str() + 7, nullptr, 10);
+  HANDLE holder = OpenProcess(SYNCHRONIZE | PROCESS_TERMINATE, FALSE, holderId);
+  ASSERT_NE(holder, nullptr) << holderId;
+  EXPECT_EQ(WaitForSingleObject(holder, 0), DWORD{WAIT_TIMEOUT})
+      << "returned while the grandchild still runs";
+  TerminateProcess(holder, 0);
+  WaitForSingleObject(holder, 10000);
+  CloseHandle(holder);
+
+  // The system's own NET, through the interpreter, in the console's code page.
+  const BoundedRun net = RunAndWaitWithin(L"CMD.EXE /C NET STOP FQNOSUCHSERVICE", 60000);
+  EXPECT_TRUE(net.endedInTime);
+  EXPECT_NE(net.result, 0);
+  EXPECT_FALSE(net.output.text.empty()) << "NET said nothing that was kept";
+  std::printf("[ output   ] NET STOP of no such service: %d, said \"%ls\"\n", net.result,
+              net.output.text.c_str());
+}
+
 TEST_F(CommandRunnerOnWine, ChildThatAsksForInputReadsEndOfItAndEnds) {
   // The child's console is hidden: a question asked there would never be
   // answered.
@@ -121,6 +166,8 @@ TEST_F(CommandRunnerOnWine, ProgramThatDoesNotExistGivesMinusOne) {
   const BoundedRun run = RunAndWaitWithin(L"FQNOSUCHPROGRAM.EXE /C EXIT 5", 30000);
   EXPECT_TRUE(run.endedInTime);
   EXPECT_EQ(run.result, modShell::kNotStarted);
+  EXPECT_STREQ(run.output.failedCall, "CreateProcess");
+  EXPECT_EQ(run.output.error, DWORD{ERROR_FILE_NOT_FOUND});
 }
 
 TEST_F(CommandRunnerOnWine, InterpreterBesideTheCallerOrInTheCurrentDirectoryNeverRuns) {
