@@ -1,19 +1,28 @@
 #!/bin/bash
 # A run of FQSrvUninstall.exe that finds FQ leaves exactly one entry in the
 # event log, and a run that does not find it, none. Wine keeps no event log: it
-# writes each entry's string to the debug output of the process, an error
-# entry as err:eventlog (on by default), a warning as warn:eventlog, the others
-# as trace:eventlog (+eventlog), cut after some 290 characters; its
-# fixme:advapi:ReportEventA line shows the call's arguments, the user's SID
-# the fifth. The scenarios of wine_scenario_tests.exe run the program (and
-# answer its box), which writes to the same output; each runs alone here:
+# writes each of an entry's strings to the debug output of the process, one a
+# line, an error entry's as err:eventlog (on by default), a warning's as
+# warn:eventlog, the others' as trace:eventlog (+eventlog), each cut after
+# some 290 characters; its fixme:advapi:ReportEventA line shows the call's
+# arguments, the user's SID the fifth, the number of strings the sixth. Each
+# entry is its text and nine fields, in their order: outcome, the call that
+# failed, its error, FQ's state, the stop command's exit code, what NET said,
+# the box, elevation, the exit code. The scenarios of wine_scenario_tests.exe
+# run the program (and answer its box), which writes to the same output;
+# each runs alone here:
 #   a deletion that fails (FQ a registry key only): one error entry naming
-#     FQ, OpenService, 1060 and the key, and no other;
-#   a running FQ removed: one information entry, with NET's exit code, and no
-#     error or warning entry;
+#     FQ, OpenService, 1060 and the key;
+#   a running FQ removed: one information entry with NET's exit code and
+#     what NET said, in the text and in its field;
 #   a running FQ that ignores the stop, not marked before: one warning entry
-#     saying that FQ is marked for deletion and still running, and no other;
-#   each of the three with the user's SID set;
+#     saying that FQ is marked for deletion and still running, with what NET
+#     said;
+#   a running FQ whose NET asks (as Windows' does when a dependent runs) and
+#     fails: the warning, with NET's question and its refusal;
+#   a stopped FQ that another process holds open: one warning entry saying
+#     so;
+#   each with the user's SID set, and no other entry;
 #   no FQ: nothing of the event log at all.
 #   tests/wine/event-log-trace.sh wine_scenario_tests.exe --program=<exe> --fixture=<exe>
 # In tools/wine-env.sh's prefix when run inside it (ctest under
@@ -46,8 +55,9 @@ fail() {
 # every line of the event log's channel to $work/<name>.all, the arguments of
 # each ReportEventA call to $work/<name>.args.
 scenario() {
-  local name=$1
-  WINEDEBUG=$2 "$FQ_WINE" "$tests" "${args[@]}" "--gtest_filter=ProgramOnWine.$3" >"$work/$name.out" \
+  local name=$1 test=$3
+  [[ $test == *.* ]] || test=ProgramOnWine.$test
+  WINEDEBUG=$2 "$FQ_WINE" "$tests" "${args[@]}" "--gtest_filter=$test" >"$work/$name.out" \
     2>"$work/$name.log" </dev/null
   local status=$?
   tr -d '\r' <"$work/$name.log" | grep -a -e ':eventlog:' -e ':advapi:ReportEventA ' >"$work/$name.all"
@@ -68,40 +78,87 @@ count() {
   n=$(grep -c . "$1")
   [ "$n" -eq "$2" ] || fail "$3: $n, not $2"
 }
-# user_set <name>: the one ReportEventA call had a SID, its fifth argument.
-user_set() {
+# one_entry <name> <kind>: the scenario wrote one entry, of that kind
+# (error, warning, information) and no other, its text and nine fields; the
+# one ReportEventA call had them all and a SID, its fifth argument.
+one_entry() {
+  local kind
+  for kind in error warning information; do
+    if [ "$kind" = "$2" ]; then
+      count "$work/$1.$kind" 10 "$1: $kind lines (the text and nine fields)"
+    else
+      count "$work/$1.$kind" 0 "$1: $kind lines"
+    fi
+  done
   count "$work/$1.args" 1 "$1: ReportEventA calls"
   cut -d, -f5 "$work/$1.args" | grep -qv '^0*$' || fail "$1: ReportEventA had no user's SID"
+  [ "$(cut -d, -f6 "$work/$1.args")" = 0x000a ] || fail "$1: ReportEventA had not ten strings"
+}
+# fields <name> <kind>: the entry's nine fields, as Wine printed them, one
+# a line, without L"..."
+fields() {
+  tail -n 9 "$work/$1.$2" | sed 's/.*ReportEventW L"\(.*\)"$/\1/'
+}
+# expect_fields <name> <kind> <field>...: the fields are exactly these.
+expect_fields() {
+  local name=$1 kind=$2
+  shift 2
+  [ "$(fields "$name" "$kind")" = "$(printf '%s\n' "$@")" ] ||
+    fail "$name: the fields are not in their order, or not these: $(fields "$name" "$kind" | paste -sd'|' -)"
+}
+# net_said <name> <kind>: the text says what NET said, and its field holds it.
+net_said() {
+  local said
+  said=$(fields "$1" "$2" | sed -n 6p)
+  [ -n "$said" ] || fail "$1: NET's words are missing from their field"
+  grep -qF "NET said: \\\"${said:0:40}" "$work/$1.$2" || fail "$1: the text does not say what NET said"
 }
 entry='ReportEventW L"FQSrvUninstall [0-9.]+'
 
 # The error entry with Wine's default channels: err is on for every one.
 scenario failing -all,err+eventlog,fixme+advapi RegistryOnlyServiceGetsOneErrorBoxWhileTheWindowIsUp
-count "$work/failing.error" 1 "failing: error entries"
+one_entry failing error
 grep -qE "$entry could not remove the service FQ: OpenService failed with error 1060[ .]" \
   "$work/failing.error" || fail "failing: the entry does not name FQ, OpenService and 1060"
 grep -qF 'The key HKLM\\SYSTEM\\CurrentControlSet\\Services\\FQ holds an ImagePath' \
   "$work/failing.error" || fail "failing: the entry does not name the key"
-user_set failing
+expect_fields failing error failed OpenService 1060 "" "not run" "" shown elevated 1
 
 scenario removal -all,+eventlog,fixme+advapi RunningServiceIsStoppedThenRemoved
-count "$work/removal.error" 0 "removal: error entries"
-count "$work/removal.warning" 0 "removal: warning entries"
-count "$work/removal.information" 1 "removal: information entries"
-grep -qE "$entry removed the service FQ: the service manager accepted its deletion\. The stop command ended with exit code 0\. Exit code 0\.\"" \
+one_entry removal information
+grep -qE "$entry removed the service FQ: the service manager accepted its deletion\. The stop command ended with exit code 0\. NET said: " \
   "$work/removal.information" || fail "removal: not the entry of a service stopped by NET, then deleted"
-user_set removal
+net_said removal information
+expect_fields removal information removed "" "" 1 0 "$(fields removal information | sed -n 6p)" \
+  none elevated 0
 
 scenario marked -all,+eventlog,fixme+advapi ServiceIgnoringTheStopDoesNotHoldTheProgramAndRunsOnMarked
-count "$work/marked.error" 0 "marked: error entries"
-count "$work/marked.information" 0 "marked: information entries"
-count "$work/marked.warning" 1 "marked: warning entries"
+one_entry marked warning
 grep -qE "$entry marked the service FQ for deletion, but FQ is still running: it goes once it has stopped" \
   "$work/marked.warning" || fail "marked: the entry does not say that FQ is marked and still running"
-user_set marked
+# Wine's NET says it stopped a service that ignores the stop, and exits 0.
+[ "$(fields marked warning | sed -n 1p\;4p | paste -sd' ' -)" = "marked 4" ] ||
+  fail "marked: not the fields of a service marked and running"
+[ -n "$(fields marked warning | sed -n 6p)" ] || fail "marked: NET's words are missing"
+
+# A NET that asks, as Windows' does when a dependent runs, and fails: Wine
+# runs the NET.EXE that the scenario puts in the system directory only with
+# the override.
+WINEDLLOVERRIDES=net.exe=n scenario asked -all,+eventlog,fixme+advapi \
+  UnderDllOverrides.NetThatAsks_ReadsNoAnswerAndTheRemovalGoesOn
+one_entry asked warning
+expect_fields asked warning marked "" "" 4 2 "The following services are dependent on the FQ \
+service. Stopping the FQ service will also stop these services. FQ Dependent Do you want to \
+continue this operation? (Y/N) [N]: No valid response was provided." none elevated 0
+
+scenario held -all,+eventlog,fixme+advapi StoppedServiceHeldOpenElsewhereIsMarkedAndGoesOnceClosed
+one_entry held warning
+grep -qE "$entry marked the service FQ for deletion and it has stopped, but another program still holds it open" \
+  "$work/held.warning" || fail "held: the entry does not say that another program holds FQ open"
+expect_fields held warning "held open" "" "" 1 "not run" "" none elevated 0
 
 scenario none -all,+eventlog,fixme+advapi NoServiceEndsAtOnceShowingNothing
 count "$work/none.all" 0 "no FQ: lines of the event log"
 
-[ "$failed" -eq 0 ] && echo "PASSED: one error entry for a failed deletion, one information entry for a removal, one warning for FQ marked and running on, each with the user's SID; none without FQ"
+[ "$failed" -eq 0 ] && echo "PASSED: one entry of ten strings each, its fields in their order: an error for a failed deletion, information for a removal with NET's words, a warning for FQ marked and running on with NET's words, also when NET fails, a warning for FQ held open elsewhere, each with the user's SID; none without FQ"
 exit "$failed"
