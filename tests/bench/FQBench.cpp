@@ -20,9 +20,10 @@
 // The calls the program makes to tell whether FQ is gone and who ran it are
 // also timed alone, each round, as the program makes them: FQ's state on its
 // handle with all access, the running fixture just marked for deletion (both
-// builds ask it, so their difference leaves it out); and the user of the
-// process's token. One line per call:
-//   call state|user <milliseconds>
+// builds ask it, so their difference leaves it out); the user of the
+// process's token; what keeping the stop command's output adds to the null
+// device; and the one more look at FQ's key. One line per call:
+//   call state|user|output|look <milliseconds>
 //
 //   FQBench --program=<FQSrvUninstall.exe> --empty=<FQEmpty.exe>
 //           --window=<FQEmptyWindow.exe> --fixture=<FQFixtureService.exe>
@@ -174,6 +175,43 @@ bool ReadUser() {
   return read != FALSE;
 }
 
+// What keeping the stop command's output adds to opening the null device,
+// as the command runner does it: the file made in the temporary folder, its
+// end read back once NET has written its two lines, the file closed (and so
+// deleted).
+bool KeepOutput() {
+  char folder[MAX_PATH + 1] = {0};
+  const DWORD length = GetTempPathA(sizeof folder, folder);
+  if (length == 0 || length >= sizeof folder) return false;
+  const std::string path =
+      std::string(folder, length) + "FQBench-" + std::to_string(GetCurrentProcessId()) + "-1.out";
+  SECURITY_ATTRIBUTES inheritable{sizeof inheritable, nullptr, TRUE};
+  HANDLE file = CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, &inheritable, CREATE_NEW,
+                            FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return false;
+  const char said[] = "The FQ service is stopping.\r\nThe FQ service was stopped successfully.\r\n";
+  DWORD done = 0;
+  WriteFile(file, said, sizeof said - 1, &done, nullptr);  // NET's part, not timed apart
+  LARGE_INTEGER size{};
+  char bytes[1024];
+  OVERLAPPED at{};
+  const bool read = GetFileSizeEx(file, &size) &&
+                    ReadFile(file, bytes, static_cast<DWORD>(size.QuadPart), &done, &at);
+  CloseHandle(file);
+  return read && done == sizeof said - 1;
+}
+
+// One more look at FQ once its deletion is accepted: its ImagePath, as the
+// program reads it.
+bool LookAgain() {
+  HKEY key = nullptr;
+  RegOpenKeyExA(HKEY_LOCAL_MACHINE, "System\\CurrentControlSet\\Services\\FQ", 0, KEY_READ, &key);
+  DWORD type = 0, size = 0;
+  const LONG probe = RegQueryValueExA(key, "ImagePath", nullptr, &type, nullptr, &size);
+  RegCloseKey(key);
+  return probe == ERROR_SUCCESS || probe == ERROR_MORE_DATA;
+}
+
 // The calls added for the event, timed call by call.
 constexpr int kTimedCalls = 5;
 bool TimeAddedCalls() {
@@ -191,11 +229,17 @@ bool TimeAddedCalls() {
     QueryPerformanceCounter(&started);
     ok = ok && ReadUser();
     std::printf("call user %.3f\n", Elapsed(started));
+    QueryPerformanceCounter(&started);
+    ok = ok && KeepOutput();
+    std::printf("call output %.3f\n", Elapsed(started));
+    QueryPerformanceCounter(&started);
+    ok = ok && LookAgain();
+    std::printf("call look %.3f\n", Elapsed(started));
   }
   std::fflush(stdout);
   if (service != nullptr) CloseServiceHandle(service);
   if (manager != nullptr) CloseServiceHandle(manager);
-  return ok || Fail("cannot ask for FQ's state or the token's user");
+  return ok || Fail("cannot ask for FQ's state, the token's user, keep an output or look again");
 }
 
 }  // namespace

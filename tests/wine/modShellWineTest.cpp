@@ -131,7 +131,7 @@ TEST_F(CommandRunnerOnWine, OutputIsKeptButNeverWaitedOn) {
   ASSERT_TRUE(held.endedInTime) << "waited for the grandchild that holds the output";
   EXPECT_EQ(held.result, 3);
   const std::string said(held.output.text.begin(), held.output.text.end());
-  ASSERT_EQ(said.rfind("holder ", 0), 0u) << said;
+  ASSERT_EQ(said.rfind("holder ", 0), 0u) << "kept \"" << said << "\"";
   const DWORD holderId = std::strtoul(said.c_str() + 7, nullptr, 10);
   HANDLE holder = OpenProcess(SYNCHRONIZE | PROCESS_TERMINATE, FALSE, holderId);
   ASSERT_NE(holder, nullptr) << holderId;
