@@ -321,8 +321,10 @@ Entry EntryOf(const Run &run) {
 void ReportRun(const Run &run) {
   const Entry entry = EntryOf(run);
   std::vector<std::string> narrow{ansi::FromText(entry.text)};
+  narrow.reserve(1 + entry.fields.size());
   for (const std::wstring &field : entry.fields) narrow.push_back(ansi::FromText(field));
   std::vector<const char *> strings;
+  strings.reserve(narrow.size());
   for (const std::string &text : narrow) strings.push_back(text.c_str());
   UserRecord record;
   const PSID user = ProcessUser(record);

@@ -312,7 +312,7 @@ DWORD WINAPI GetTempPathA(DWORD size, LPSTR buffer);
 struct LARGE_INTEGER {
   long long QuadPart;
 };
-BOOL WINAPI GetFileSizeEx(HANDLE file, LARGE_INTEGER *size);
+BOOL WINAPI GetFileSizeEx(HANDLE handle, LARGE_INTEGER *size);
 // Only what a synchronous read at an offset uses.
 struct OVERLAPPED {
   std::uintptr_t Internal;
@@ -322,7 +322,8 @@ struct OVERLAPPED {
   HANDLE hEvent;
 };
 using LPOVERLAPPED = OVERLAPPED *;
-BOOL WINAPI ReadFile(HANDLE file, LPVOID buffer, DWORD size, LPDWORD read, LPOVERLAPPED overlapped);
+BOOL WINAPI ReadFile(HANDLE handle, LPVOID buffer, DWORD size, LPDWORD read,
+                     LPOVERLAPPED overlapped);
 BOOL WINAPI GetExitCodeProcess(HANDLE process, LPDWORD exitCode);
 BOOL WINAPI CloseHandle(HANDLE handle);
 void WINAPI Sleep(DWORD milliseconds);

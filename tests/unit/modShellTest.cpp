@@ -223,7 +223,7 @@ TEST_F(ShellOutputTest, OutputAndErrorGoToANewFileOfItsOwnThatGoesOnClosing) {
       output.text);
   EXPECT_EQ(nullptr, output.failedCall);
   ASSERT_EQ(1u, machine().children().size());
-  const STARTUPINFOA &startup = machine().children()[0].startup;
+  const STARTUPINFOA startup = machine().children()[0].startup;
   EXPECT_EQ("NUL", machine().file(startup.hStdInput)->name) << "nothing to answer a question with";
   EXPECT_EQ(startup.hStdOutput, startup.hStdError);
   const standin::OpenedFile *file = machine().file(startup.hStdOutput);
