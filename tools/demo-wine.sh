@@ -28,10 +28,10 @@ echo "Demo service FQ: $(sc query FQ | awk '/STATE/ {print $4}')"
 
 echo "Running FQSrvUninstall.exe..."
 started=$(date +%s%N)
-# Wine keeps no event log: it writes the event the program leaves to its
-# debug output, an error as err:eventlog, a warning as warn:eventlog, other
-# types as trace:eventlog, with the call's arguments (the event ID 4th) in a
-# fixme line of ReportEventA.
+# Wine keeps no event log: it writes each string of the event the program
+# leaves to its debug output, one a line, an error's as err:eventlog, a
+# warning's as warn:eventlog, other types' as trace:eventlog, with the call's
+# arguments (the event ID 4th) in a fixme line of ReportEventA.
 WINEDEBUG=-all,+eventlog,fixme+advapi "$FQ_WINE" "$program" 2>"$out/wine-debug.log" &
 pid=$!
 
@@ -65,9 +65,14 @@ tr -d '\r' <"$out/wine-debug.log" | awk '
   /:(err|warn|trace):eventlog:ReportEventW L"/ {
     type = /:err:/ ? "Error" : /:warn:/ ? "Warning" : "Information"
     text = $0; sub(/^[^"]*"/, "", text); sub(/"$/, "", text)
-    printf "  event:            %s %s: %s\n", type, id == "" ? "?" : id, text; seen = 1
+    # Its text first, then its fields, one string a line.
+    if (++strings == 1) printf "  event:            %s %s: %s\n", type, id == "" ? "?" : id, text
+    else fields = fields (strings == 2 ? "" : " | ") text
   }
-  END { if (!seen) print "  event:            none written" }'
+  END {
+    if (!strings) print "  event:            none written"
+    if (strings > 1) printf "  its fields:       %s\n", fields
+  }'
 echo "  exit code:        $code"
 echo "  time:             $elapsed ms"
 [ "$code" -eq 0 ]
