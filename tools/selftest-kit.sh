@@ -8,10 +8,15 @@
 #   FILE...      the runner (FQSelfTest.exe), the checks (FQSelfTestChecks.exe)
 #                and the fixtures they need, from a build of the win32 preset
 #
-# At the top of the zip: selftest.cmd and README.txt; in bin\: the program,
+# The zip holds one folder, named as the zip is without .zip
+# (FQSrvUninstall-<version>-selftest), so that "Extract here" makes a folder
+# of the kit's own. In it: selftest.cmd and README.txt; in bin\: the program,
 # the other files (stripped: their symbols are of no use there), and the
 # installers' examples built around that program as an installer maker builds
-# them (README.md, "From an installer"): the batch file; the NSIS setup
+# them (README.md, "From an installer"), the Windows Installer package and
+# the Inno Setup setup under codes and names of the kit's own, so that what
+# the kit uninstalls under them is never a product an installer maker built
+# from the examples: the batch file; the NSIS setup
 # (makensis); the Windows Installer package (wixl); the Inno Setup setup
 # (ISCC.exe, a Windows program: under Wine here where this kernel runs 32-bit
 # code, else in the guest where FQ_GUEST_IMAGE names its image). An example
@@ -35,7 +40,8 @@ installer=$checkout/tests/wine/installer
 mkdir -p "$checkout/build" || exit 1
 stage=$(mktemp -d "$checkout/build/.selftest-kit.XXXXXX") || exit 1
 trap 'rm -rf "$stage"' EXIT
-kit=$stage/kit
+top=$(basename "$zip" .zip)
+kit=$stage/kit/$top
 mkdir -p "$kit/bin"
 cp "$checkout/tests/selftest/selftest.cmd" "$checkout/tests/selftest/README.txt" "$kit/" &&
   cp "$program" "$kit/bin/FQSrvUninstall.exe" &&
@@ -45,13 +51,33 @@ for file in "$@"; do
   i686-w64-mingw32-strip -o "$kit/bin/$(basename "$file")" "$file" || fail "cannot strip $file"
 done
 
+# The kit's own copies of the scripts: the examples with the kit's codes and
+# names (the package's product, upgrade and component codes, its product and
+# folder names; the setup's AppId, AppName and folder). Each replacement must
+# take, or the kit would carry the examples' own.
+own() {
+  local script=$1
+  shift
+  sed "$@" "$installer/$script" >"$stage/scripts/$script" &&
+    ! grep -qE 'FQ [Rr]emoval|8D3C2A61|5B9E0F44|2E6B8D3A' "$stage/scripts/$script" ||
+    fail "the kit's copy of $script keeps a code or name of the example's"
+}
+mkdir -p "$stage/scripts" && cp "$installer/remove-fq.nsi" "$stage/scripts/" || exit 1
+own remove-fq.wxs -e 's/8D3C2A61-4F0B-4C57-9E6A-2B7F1D5E9A10/B3A3FE05-6AEB-47F7-B1CC-720A399BC08A/' \
+  -e 's/5B9E0F44-1C2D-4A8B-8F3E-6D7A9C1B2E30/ADBFB5CA-5EE8-48F4-A629-99F857538D5F/' \
+  -e 's/2E6B8D3A-7F41-4C9E-A5B0-1D8C3F6E9A72/DE32D299-7EC0-4AAA-99AE-12C66FE435A7/' \
+  -e 's/Name="FQ removal"/Name="FQSrvUninstall self-test"/' \
+  -e 's/Name="FQ Removal"/Name="FQSrvUninstall self-test"/'
+own remove-fq.iss -e 's/^AppName=FQ removal$/AppId=FQSrvUninstallSelfTest\nAppName=FQSrvUninstall self-test/' \
+  -e 's/^DefaultDirName={autopf}\\FQ Removal$/DefaultDirName={autopf}\\FQSrvUninstall self-test/'
+
 # example <name> <script> <command...>: builds an example in a folder of its
 # own that holds the program and the script, as the README tells.
 example() {
   local folder=$stage/$1 script=$2
   shift 2
   mkdir -p "$folder" && cp "$program" "$folder/FQSrvUninstall.exe" &&
-    cp "$installer/$script" "$folder/" && (cd "$folder" && "$@") >"$folder.log" 2>&1 ||
+    cp "$stage/scripts/$script" "$folder/" && (cd "$folder" && "$@") >"$folder.log" 2>&1 ||
     { cat "$folder.log" >&2; fail "cannot build the $1 example"; }
 }
 missing=()
@@ -84,8 +110,8 @@ fi
   fail "ISCC.exe made no setup"
 
 mkdir -p "$(dirname "$zip")" && rm -f "$zip" || exit 1
-(cd "$kit" && cmake -E tar cf "$zip.partial" --format=zip -- selftest.cmd README.txt bin) &&
+(cd "$kit/.." && cmake -E tar cf "$zip.partial" --format=zip -- "$top/selftest.cmd" "$top/README.txt" "$top/bin") &&
   mv "$zip.partial" "$zip" || fail "cannot write $zip"
 echo "self-test kit: $zip, $(stat -c %s "$zip") bytes"
-(cd "$kit" && find . -type f -printf '  %P %s\n' | sort)
+(cd "$kit/.." && find "$top" -type f -printf '  %p %s\n' | sort)
 for left in ${missing[@]+"${missing[@]}"}; do echo "  left out: $left"; done

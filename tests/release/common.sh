@@ -53,8 +53,11 @@ kit_holds_the_release() {
   [ -n "$kit" ] || fail "no self-test kit beside the release"
   grep -q " $(basename "$kit")\$" "$dist/SHA256SUMS" || fail "SHA256SUMS does not cover the kit"
   mkdir -p "$work/kit" && (cd "$work/kit" && cmake -E tar xf "$kit") || fail "cannot unpack $kit"
-  [ -f "$work/kit/selftest.cmd" ] || fail "the kit has no selftest.cmd at its top"
-  cmp "$work/kit/bin/FQSrvUninstall.exe" "$dist/FQSrvUninstall.exe" ||
+  local top
+  top=$(basename "$kit" .zip)
+  [ "$(ls -A "$work/kit")" = "$top" ] || fail "the kit holds more than its one folder $top"
+  [ -f "$work/kit/$top/selftest.cmd" ] || fail "the kit has no selftest.cmd in its folder $top"
+  cmp "$work/kit/$top/bin/FQSrvUninstall.exe" "$dist/FQSrvUninstall.exe" ||
     fail "the kit does not hold the file released"
   echo "the kit beside it holds the file released: $(basename "$kit"), $(stat -c %s "$kit") bytes"
 }

@@ -36,9 +36,10 @@ const char kLeftOut[] = "-UnderDllOverrides.NetThatAsks*";
 // program's own setting in Wine's registry tells it.
 const char kPlantedDllChecks[] = "UnderDllOverrides.";
 const char kWineProgramSettings[] = "Software\\Wine\\AppDefaults\\FQSrvUninstall.exe";
-// Where Inno Setup registers the example's uninstaller ("<AppName>_is1").
+// Where Inno Setup registers the kit's setup's uninstaller ("<AppId>_is1"): the
+// kit's own AppId, never the example's (tools/selftest-kit.sh).
 const char kInnoUninstallKey[] =
-    "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\FQ removal_is1";
+    "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\FQSrvUninstallSelfTest_is1";
 // A check that hangs is ended after this long; every wait inside is bounded
 // far below it.
 constexpr DWORD kCheckTimeoutMs = 15 * 60 * 1000;
@@ -119,7 +120,8 @@ struct Kit {
   // one, and where the Windows Installer example installs its program.
   std::vector<std::string> OwnFolders() const {
     std::vector<std::string> folders = {bin, temp};
-    if (!ProgramFilesFolder().empty()) folders.push_back(ProgramFilesFolder() + "\\FQ Removal");
+    if (!ProgramFilesFolder().empty())
+      folders.push_back(ProgramFilesFolder() + "\\FQSrvUninstall self-test");
     return folders;
   }
 };

@@ -46,9 +46,13 @@ finish() {
 }
 trap finish EXIT
 echo "Wine $("$FQ_WINE" --version), a $FQ_WINE_ARCH prefix"
-folder="C:\\FQ self-test"
-unpacked=$WINEPREFIX/drive_c/FQ\ self-test
-mkdir -p "$unpacked" && (cd "$unpacked" && cmake -E tar xf "$zip") || exit 1
+# Unpacked into a folder, as "Extract here" does: the zip's one folder.
+top=$(basename "$zip" .zip)
+folder="C:\\FQ self-test\\$top"
+unpacked=$WINEPREFIX/drive_c/FQ\ self-test/$top
+mkdir -p "$WINEPREFIX/drive_c/FQ self-test" && (cd "$WINEPREFIX/drive_c/FQ self-test" && cmake -E tar xf "$zip") || exit 1
+[ -f "$unpacked/selftest.cmd" ] && [ "$(ls -A "$WINEPREFIX/drive_c/FQ self-test")" = "$top" ] ||
+  fail "the zip does not hold just its one folder $top"
 
 services='HKLM\System\CurrentControlSet\Services'
 wine_reg() { "$FQ_WINE" reg "$@" 2>/dev/null | tr -d '\r'; }
@@ -61,7 +65,7 @@ snapshot() {
   (cd "$WINEPREFIX/drive_c" && find windows -type f -printf '%p %s\n' && find Program* users/*/Temp -printf '%p %s\n') | sort
   for key in 'HKLM\Software\FQSrvUninstallTests' 'HKLM\Software\Wow6432Node\FQSrvUninstallTests' \
     'HKCU\Software\Wine\AppDefaults\FQSrvUninstall.exe' \
-    'HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\FQ removal_is1'; do
+    'HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\FQSrvUninstallSelfTest_is1'; do
     if wine_reg query "$key" >/dev/null; then echo "key $key"; fi
   done
 }
