@@ -53,6 +53,12 @@ std::string MakeTempDirectory() {
 
 void RemoveDirectoryTree(const std::string &directory) {
   if (directory.empty()) return;
+  // A junction or symbolic link goes itself; what it points to stays.
+  const DWORD attributes = GetFileAttributesA(directory.c_str());
+  if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
+    RemoveDirectoryA(directory.c_str());
+    return;
+  }
   WIN32_FIND_DATAA found;
   HANDLE search = FindFirstFileA((directory + "\\*").c_str(), &found);
   if (search != INVALID_HANDLE_VALUE) {
@@ -60,7 +66,13 @@ void RemoveDirectoryTree(const std::string &directory) {
       const std::string name = found.cFileName;
       if (name == "." || name == "..") continue;
       const std::string path = directory + "\\" + name;
-      if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+      if (found.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) {
+        if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+          RemoveDirectoryA(path.c_str());
+        } else {
+          DeleteFileA(path.c_str());
+        }
+      } else if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
         RemoveDirectoryTree(path);
       } else {
         DeleteFileA(path.c_str());

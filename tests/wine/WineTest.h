@@ -21,7 +21,8 @@ std::string Arg(const std::string &name);
 std::string WindowsPath(const std::string &path);
 
 // A new, empty directory under the temporary directory, removed (with what
-// it holds) by RemoveDirectoryTree.
+// it holds) by RemoveDirectoryTree, which never follows a junction or
+// symbolic link: it removes the link itself.
 std::string MakeTempDirectory();
 void RemoveDirectoryTree(const std::string &directory);
 
