@@ -2,6 +2,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <cwchar>
 
 #include "state.h"
 
@@ -253,6 +254,36 @@ BOOL WINAPI GetExitCodeProcess(HANDLE process, LPDWORD exitCode) {
   Log("GetExitCodeProcess(" + handleName(process) + ") -> " + std::to_string(ok) +
       (ok ? " " + std::to_string(*exitCode) : std::string()));
   return ok;
+}
+
+DWORD WINAPI GetFileAttributesA(LPCSTR fileName) {
+  const std::string name = fileName ? fileName : "";
+  const auto planted = S().plantedFiles.find(name);
+  DWORD attributes = INVALID_FILE_ATTRIBUTES;
+  if (planted != S().plantedFiles.end()) {
+    attributes = planted->second;
+  } else if (FileThere(name)) {
+    attributes = FILE_ATTRIBUTE_ARCHIVE;
+  } else {
+    S().lastError = ERROR_FILE_NOT_FOUND;
+  }
+  Log("GetFileAttributesA(" + Quote(fileName) + ") -> " + Hex(attributes));
+  return attributes;
+}
+
+int WINAPI CompareStringOrdinal(LPCWSTR string1, int count1, LPCWSTR string2, int count2,
+                                BOOL ignoreCase) {
+  const auto fold = [ignoreCase](wchar_t c) {
+    return ignoreCase && c >= L'a' && c <= L'z' ? static_cast<wchar_t>(c - L'a' + L'A') : c;
+  };
+  const std::wstring a(string1, count1 < 0 ? std::wcslen(string1) : std::size_t(count1));
+  const std::wstring b(string2, count2 < 0 ? std::wcslen(string2) : std::size_t(count2));
+  for (std::size_t i = 0; i < a.size() && i < b.size(); ++i) {
+    if (fold(a[i]) != fold(b[i]))
+      return fold(a[i]) < fold(b[i]) ? CSTR_LESS_THAN : CSTR_GREATER_THAN;
+  }
+  if (a.size() == b.size()) return CSTR_EQUAL;
+  return a.size() < b.size() ? CSTR_LESS_THAN : CSTR_GREATER_THAN;
 }
 
 HANDLE WINAPI CreateFileA(LPCSTR fileName, DWORD access, DWORD shareMode,

@@ -121,7 +121,9 @@ void Machine::setOemCodePage(UINT codePage) { state().oemCodePage = codePage; }
 
 void Machine::setTempPath(const std::string &path) { state().tempPath = path; }
 
-void Machine::plantFile(const std::string &path) { state().plantedFiles.insert(path); }
+void Machine::plantFile(const std::string &path, DWORD attributes) {
+  state().plantedFiles[path] = attributes;
+}
 
 void Machine::setSystemLanguage(LANGID language) { state().systemLanguage = language; }
 

@@ -157,7 +157,8 @@ class Machine {
   // The temporary folder, with its final backslash; empty: GetTempPathA fails.
   // A new file can be made there alone, and not under a name already taken.
   void setTempPath(const std::string &path);
-  void plantFile(const std::string &path);  // a file or link someone else put there
+  // A file, folder or link someone else put there.
+  void plantFile(const std::string &path, DWORD attributes = FILE_ATTRIBUTE_ARCHIVE);
   void setDpi(int dpi);
   void setMessageFontHeight(int pixels);  // line height of the message font at the DPI set
   void setSystemDirectory(const std::string &path);

@@ -43,8 +43,8 @@ struct Machine::State {
   std::vector<StartedChild> started;
   std::map<HANDLE, std::size_t> openProcesses;  // process handle -> index in started
   std::set<HANDLE> openThreads;
-  std::map<HANDLE, OpenedFile> files;  // every file ever opened
-  std::set<std::string> plantedFiles;  // there before the run, by full path
+  std::map<HANDLE, OpenedFile> files;         // every file ever opened
+  std::map<std::string, DWORD> plantedFiles;  // there before the run: full path, attributes
   std::deque<DWORD> waitResults;
   std::string systemDirectory = "C:\\windows\\system32";
   DWORD sessionId = 1;                // a user's session

@@ -305,6 +305,18 @@ DWORD WINAPI WaitForSingleObject(HANDLE handle, DWORD milliseconds);
 #define FILE_FLAG_DELETE_ON_CLOSE 0x04000000
 #define ERROR_FILE_EXISTS 80L
 #define INVALID_HANDLE_VALUE (reinterpret_cast<HANDLE>(static_cast<LONG_PTR>(-1)))
+// A file's attributes: those planted, a directory or a link among them.
+#define FILE_ATTRIBUTE_DIRECTORY 0x00000010
+#define FILE_ATTRIBUTE_ARCHIVE 0x00000020
+#define FILE_ATTRIBUTE_REPARSE_POINT 0x00000400
+#define INVALID_FILE_ATTRIBUTES (static_cast<DWORD>(-1))
+DWORD WINAPI GetFileAttributesA(LPCSTR fileName);
+// File names compared as Windows compares them: here, ASCII case folded.
+#define CSTR_LESS_THAN 1
+#define CSTR_EQUAL 2
+#define CSTR_GREATER_THAN 3
+int WINAPI CompareStringOrdinal(LPCWSTR string1, int count1, LPCWSTR string2, int count2,
+                                BOOL ignoreCase);
 HANDLE WINAPI CreateFileA(LPCSTR fileName, DWORD access, DWORD shareMode,
                           LPSECURITY_ATTRIBUTES securityAttributes, DWORD creationDisposition,
                           DWORD flagsAndAttributes, HANDLE templateFile);

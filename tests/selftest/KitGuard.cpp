@@ -16,15 +16,25 @@ const char kOwnKey[] = "Software\\FQSrvUninstallTests";
 namespace {
 
 const char kFq[] = "FQ";
-const char kFqKey[] = "System\\CurrentControlSet\\Services\\FQ";
-const char kFixtureFile[] = "fqfixtureservice.exe";
-const char kRegistryOnlyImage[] = "c:\\nowhere\\fq.exe";
+const char kRegistryOnlyImage[] = "C:\\nowhere\\fq.exe";
+// What the kit ships in bin\ and runs (tools/selftest-kit.sh).
+const char *const kShippedPrograms[] = {
+    "FQSrvUninstall.exe", "FQSelfTest.exe", "FQSelfTestChecks.exe", "FQFixtureService.exe",
+    "FQTestChild.exe",    "FQUncaught.exe", "FQRemovalSetup.exe",   "FQRemovalInnoSetup.exe"};
 
-std::string Lower(std::string text) {
-  for (char &c : text) {
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  }
-  return text;
+// Windows compares file names without regard to case, by its own upper-case
+// table: CompareStringOrdinal, not the locale's rules.
+bool SamePath(const std::string &a, const std::string &b) {
+  const std::wstring wideA = ansi::ToText(a.data(), a.size());
+  const std::wstring wideB = ansi::ToText(b.data(), b.size());
+  return CompareStringOrdinal(wideA.c_str(), static_cast<int>(wideA.size()), wideB.c_str(),
+                              static_cast<int>(wideB.size()), TRUE) == CSTR_EQUAL;
+}
+
+bool StartsWithPath(const std::string &path, const std::string &folder) {
+  const std::string prefix = folder + "\\";
+  return !folder.empty() && path.size() > prefix.size() &&
+         SamePath(path.substr(0, prefix.size()), prefix);
 }
 
 bool KeyExists(const std::string &path) {
@@ -82,41 +92,70 @@ std::string WhyNotElevated() {
 
 }  // namespace
 
-bool IsOwnImage(const std::string &imagePath) {
-  const std::string image = Lower(imagePath);
-  if (image == kRegistryOnlyImage) return true;
-  // The program's file name, quoted or not, followed by its options.
-  const std::size_t found = image.find(kFixtureFile);
-  if (found == std::string::npos) return false;
-  const std::size_t end = found + sizeof kFixtureFile - 1;
-  const bool ownName = found == 0 || image[found - 1] == '\\' || image[found - 1] == '"';
-  const bool ends = end == image.size() || image[end] == '"' || image[end] == ' ';
-  return ownName && ends;
+const char kMarkerFile[] = "made-by-FQSelfTest.txt";
+
+bool IsOwnImage(const std::string &imagePath, const std::string &fixture) {
+  if (SamePath(imagePath, kRegistryOnlyImage)) return true;
+  if (fixture.empty()) return false;
+  const std::string quoted = "\"" + fixture + "\"";
+  for (const std::string &program : {quoted, fixture}) {
+    const std::size_t end = program.size();
+    if (imagePath.size() >= end && SamePath(imagePath.substr(0, end), program) &&
+        (imagePath.size() == end || imagePath[end] == ' ')) {
+      return true;
+    }
+  }
+  return false;
 }
 
-Survey Look() {
+bool IsOwnProgram(const std::string &image, const Places &places) {
+  if (!places.installed.empty() && SamePath(image, places.installed)) return true;
+  if (StartsWithPath(image, places.temp)) return true;
+  for (const char *program : kShippedPrograms) {
+    if (!places.bin.empty() && SamePath(image, places.bin + "\\" + program)) return true;
+  }
+  return false;
+}
+
+Whose WhoseFolder(const std::string &folder) {
+  const DWORD attributes = GetFileAttributesA(folder.c_str());
+  if (attributes == INVALID_FILE_ATTRIBUTES) return Whose::kNobodys;
+  // A junction or link is never one the kit made, whatever it points to.
+  if ((attributes & FILE_ATTRIBUTE_DIRECTORY) == 0 ||
+      (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
+    return Whose::kOther;
+  }
+  const DWORD marker = GetFileAttributesA((folder + "\\" + kMarkerFile).c_str());
+  const bool marked = marker != INVALID_FILE_ATTRIBUTES &&
+                      (marker & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) == 0;
+  return marked ? Whose::kOwn : Whose::kOther;
+}
+
+Survey Look(const std::string &fixture) {
   Survey survey;
   std::string image;
-  const Found fq = FindService(kFq, image);
-  if (fq != Found::Nothing && !IsOwnImage(image)) {
-    const std::string what =
-        fq == Found::Service ? "the service FQ (" + image + ")"
-                             : std::string("the key HKEY_LOCAL_MACHINE\\") + kFqKey + " (" +
-                                   (image.empty() ? "no ImagePath" : "ImagePath " + image) + ")";
-    survey.refusal =
-        "this machine has " + what +
-        ": the checks would remove it. Run the self-test on a test machine without FQ.";
-    return survey;
+  std::vector<std::string> found;
+  for (const char *name : {kFq, kOwnServices[0], kOwnServices[1], kOwnServices[2]}) {
+    const Found what = FindService(name, image);
+    if (what == Found::Nothing) continue;
+    if (!IsOwnImage(image, fixture)) {
+      const std::string key = std::string("System\\CurrentControlSet\\Services\\") + name;
+      const std::string there = what == Found::Service
+                                    ? "the service " + std::string(name) + " (" + image + ")"
+                                    : "the key HKEY_LOCAL_MACHINE\\" + key + " (" +
+                                          (image.empty() ? "no ImagePath" : "ImagePath " + image) +
+                                          ")";
+      survey.refusal = "this machine has " + there +
+                       ": the checks would remove it. Run the self-test on a test machine "
+                       "without " +
+                       name + ".";
+      return survey;
+    }
+    found.emplace_back(name);
   }
-  if (fq != Found::Nothing) survey.services.emplace_back(kFq);
   survey.refusal = WhyNotElevated();
-  if (!survey.refusal.empty()) {
-    survey.services.clear();
-    return survey;
-  }
-  for (const char *name : kOwnServices) {
-    if (FindService(name, image) != Found::Nothing) survey.services.emplace_back(name);
-  }
+  if (!survey.refusal.empty()) return survey;
+  survey.services = found;
   if (KeyExists(kOwnKey)) survey.keys.emplace_back(kOwnKey);
   return survey;
 }

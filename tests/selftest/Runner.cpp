@@ -5,12 +5,13 @@
 // no service, key or file of its own behind, also when a check fails or the
 // run is stopped with Ctrl+C.
 // Exit code: 0 every check that ran passed; 1 a check failed, or the run was
-// stopped; 2 refused, nothing changed.
+// stopped; 2 refused (after removing what an earlier run left, if any).
 #include <windows.h>
 // Windows Installer's headers take windows.h as read.
 #include <msi.h>
 #include <tlhelp32.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -104,11 +105,13 @@ struct Kit {
     Kit kit;
     char self[MAX_PATH] = {0};
     GetModuleFileNameA(nullptr, self, MAX_PATH);
-    kit.bin = winetest::DirectoryOf(self);
+    kit.bin = winetest::DirectoryOf(LongPath(self));
     kit.reports = winetest::DirectoryOf(kit.bin) + "\\reports";
     char temp[MAX_PATH] = {0};
     GetTempPathA(MAX_PATH, temp);
-    kit.temp = std::string(temp) + "FQSelfTest";
+    kit.temp = LongPath(temp);
+    if (!kit.temp.empty() && kit.temp.back() != '\\') kit.temp += '\\';
+    kit.temp += "FQSelfTest";
     if (winetest::FileExists(kit.In("FQRemoval.msi"))) {
       kit.msiPackage = kit.In("FQRemoval.msi");
       kit.productCode = winetest::ProductCode(kit.msiPackage);
@@ -116,90 +119,122 @@ struct Kit {
     return kit;
   }
   std::string In(const char *file) const { return bin + "\\" + file; }
-  // Folders whose programs are the kit's: its own, the checks' temporary
-  // one, and where the Windows Installer example installs its program.
-  std::vector<std::string> OwnFolders() const {
-    std::vector<std::string> folders = {bin, temp};
-    if (!ProgramFilesFolder().empty())
-      folders.push_back(ProgramFilesFolder() + "\\FQSrvUninstall self-test");
-    return folders;
+  std::string Fixture() const { return In("FQFixtureService.exe"); }
+
+  // A path by its long names, as a process's image is told: the same file
+  // by its 8.3 name would not compare equal.
+  static std::string LongPath(const std::string &path) {
+    char longPath[MAX_PATH] = {0};
+    const DWORD length = GetLongPathNameA(path.c_str(), longPath, MAX_PATH);
+    return length > 0 && length < MAX_PATH ? std::string(longPath) : path;
   }
 };
-
-bool StartsWithNoCase(const std::string &text, const std::string &prefix) {
-  return text.size() >= prefix.size() &&
-         CompareStringA(LOCALE_INVARIANT, NORM_IGNORECASE, text.data(),
-                        static_cast<int>(prefix.size()), prefix.data(),
-                        static_cast<int>(prefix.size())) == CSTR_EQUAL;
-}
-
-// Ends every process started from the kit's folders but this one; names them.
-std::vector<std::string> EndOwnProcesses(const Kit &kit) {
-  std::vector<std::string> ended;
-  HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
-  if (snapshot == INVALID_HANDLE_VALUE) return ended;
-  PROCESSENTRY32 entry{};
-  entry.dwSize = sizeof entry;
-  for (BOOL more = Process32First(snapshot, &entry); more; more = Process32Next(snapshot, &entry)) {
-    if (entry.th32ProcessID == GetCurrentProcessId()) continue;
-    HANDLE process =
-        OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION | PROCESS_TERMINATE | SYNCHRONIZE, FALSE,
-                    entry.th32ProcessID);
-    if (process == nullptr) continue;
-    char image[MAX_PATH] = {0};
-    DWORD size = MAX_PATH;
-    if (QueryFullProcessImageNameA(process, 0, image, &size)) {
-      for (const std::string &folder : kit.OwnFolders()) {
-        if (StartsWithNoCase(image, folder + "\\") && TerminateProcess(process, 1)) {
-          WaitForSingleObject(process, 5000);
-          ended.push_back(std::string("process ") + entry.szExeFile);
-          break;
-        }
-      }
-    }
-    CloseHandle(process);
-  }
-  CloseHandle(snapshot);
-  return ended;
-}
 
 bool ProductInstalled(const Kit &kit) {
   return !kit.productCode.empty() &&
          MsiQueryProductStateA(kit.productCode.c_str()) == INSTALLSTATE_DEFAULT;
 }
 
+// Where the kit's programs are now: its temporary folder counts only while
+// it holds the kit's marker, the installed program only while the kit's
+// package is installed.
+kitguard::Places OwnPlaces(const Kit &kit) {
+  kitguard::Places places;
+  places.bin = kit.bin;
+  if (kitguard::WhoseFolder(kit.temp) == kitguard::Whose::kOwn) places.temp = kit.temp;
+  if (ProductInstalled(kit) && !ProgramFilesFolder().empty())
+    places.installed = ProgramFilesFolder() + "\\FQSrvUninstall self-test\\FQSrvUninstall.exe";
+  return places;
+}
+
+// A fixture service runs as LocalSystem, whose processes an administrator
+// may end only with SeDebugPrivilege enabled (the default DACL of SYSTEM's
+// processes grants Administrators no PROCESS_TERMINATE).
+std::string EnableDebugPrivilege() {
+  HANDLE token = nullptr;
+  TOKEN_PRIVILEGES privileges{};
+  privileges.PrivilegeCount = 1;
+  privileges.Privileges[0].Attributes = SE_PRIVILEGE_ENABLED;
+  if (!OpenProcessToken(GetCurrentProcess(), TOKEN_ADJUST_PRIVILEGES, &token))
+    return "OpenProcessToken failed with error " + std::to_string(GetLastError());
+  DWORD error = ERROR_SUCCESS;
+  if (!LookupPrivilegeValueA(nullptr, "SeDebugPrivilege", &privileges.Privileges[0].Luid) ||
+      !AdjustTokenPrivileges(token, FALSE, &privileges, 0, nullptr, nullptr)) {
+    error = GetLastError();
+  } else {
+    error = GetLastError();  // ERROR_NOT_ALL_ASSIGNED when the token lacks it
+  }
+  CloseHandle(token);
+  return error == ERROR_SUCCESS ? std::string()
+                                : "enabling it failed with error " + std::to_string(error);
+}
+
+// The processes of the kit's own programs but this one, by their images;
+// ends them when `end`. Only a program of the kit's, by its full path.
+std::vector<std::string> OwnProcesses(const Kit &kit, bool end) {
+  std::vector<std::string> found;
+  HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+  if (snapshot == INVALID_HANDLE_VALUE) return found;
+  const kitguard::Places places = OwnPlaces(kit);
+  PROCESSENTRY32 entry{};
+  entry.dwSize = sizeof entry;
+  for (BOOL more = Process32First(snapshot, &entry); more; more = Process32Next(snapshot, &entry)) {
+    if (entry.th32ProcessID == GetCurrentProcessId()) continue;
+    HANDLE process = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, entry.th32ProcessID);
+    if (process == nullptr) continue;
+    char image[MAX_PATH] = {0};
+    DWORD size = MAX_PATH;
+    const bool own = QueryFullProcessImageNameA(process, 0, image, &size) &&
+                     kitguard::IsOwnProgram(Kit::LongPath(image), places);
+    CloseHandle(process);
+    if (!own) continue;
+    found.push_back("process " + Kit::LongPath(image));
+    HANDLE ending =
+        end ? OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, entry.th32ProcessID) : nullptr;
+    if (ending != nullptr) {
+      if (TerminateProcess(ending, 1)) WaitForSingleObject(ending, 5000);
+      CloseHandle(ending);
+    }
+  }
+  CloseHandle(snapshot);
+  return found;
+}
+
 // What of the kit's own is on the machine now: the services and keys that
 // kitguard finds, the Windows Installer example, Inno Setup's registration
 // of its example, and the checks' temporary folder.
 std::vector<std::string> WhatIsThere(const Kit &kit, bool withTemp) {
-  const kitguard::Survey survey = kitguard::Look();
-  std::vector<std::string> there;
+  const kitguard::Survey survey = kitguard::Look(kit.Fixture());
+  std::vector<std::string> there = OwnProcesses(kit, false);
   for (const std::string &name : survey.services) there.push_back("service " + name);
   for (const std::string &key : survey.keys) there.push_back("key HKLM\\" + key);
   if (ProductInstalled(kit)) there.push_back("the installed package FQRemoval.msi");
   if (HasKey(HKEY_LOCAL_MACHINE, kInnoUninstallKey))
     there.push_back(std::string("key HKLM\\") + kInnoUninstallKey);
-  if (withTemp && winetest::FileExists(kit.temp)) there.push_back("folder " + kit.temp);
+  if (withTemp && kitguard::WhoseFolder(kit.temp) == kitguard::Whose::kOwn)
+    there.push_back("folder " + kit.temp);
   if (HasKey(HKEY_CURRENT_USER, kWineProgramSettings)) {
     there.push_back(std::string("key HKCU\\") + kWineProgramSettings);
   }
   return there;
 }
 
+struct Removal {
+  std::vector<std::string> removed;  // there before, gone now
+  std::vector<std::string> left;     // still there, looked at again
+};
+
 // Removes whatever of the kit's own is there, in the order that lets each
-// go; says what it removed.
-std::vector<std::string> RemoveWhatIsThere(const Kit &kit, bool withTemp) {
-  std::vector<std::string> removed = EndOwnProcesses(kit);
-  const kitguard::Survey survey = kitguard::Look();
+// go; then looks again, and tells what went and what is still there.
+Removal RemoveWhatIsThere(const Kit &kit, bool withTemp) {
+  const std::vector<std::string> before = WhatIsThere(kit, withTemp);
+  OwnProcesses(kit, true);
+  const kitguard::Survey survey = kitguard::Look(kit.Fixture());
   // FQ's dependent first, FQ before the package whose removal runs the program.
   for (auto name = survey.services.rbegin(); name != survey.services.rend(); ++name) {
     winetest::RemoveWhateverIsLeft(*name);
-    removed.push_back("service " + *name);
   }
-  for (const std::string &key : survey.keys) {
-    RegDeleteTreeA(HKEY_LOCAL_MACHINE, key.c_str());
-    removed.push_back("key HKLM\\" + key);
-  }
+  for (const std::string &key : survey.keys) RegDeleteTreeA(HKEY_LOCAL_MACHINE, key.c_str());
   if (ProductInstalled(kit)) {
     std::string command = "msiexec /x " + kit.productCode + " /qn";
     STARTUPINFOA startup{};
@@ -211,21 +246,28 @@ std::vector<std::string> RemoveWhatIsThere(const Kit &kit, bool withTemp) {
       CloseHandle(process.hThread);
       CloseHandle(process.hProcess);
     }
-    removed.push_back("the installed package FQRemoval.msi");
   }
-  if (HasKey(HKEY_LOCAL_MACHINE, kInnoUninstallKey)) {
+  if (HasKey(HKEY_LOCAL_MACHINE, kInnoUninstallKey))
     RegDeleteTreeA(HKEY_LOCAL_MACHINE, kInnoUninstallKey);
-    removed.push_back(std::string("key HKLM\\") + kInnoUninstallKey);
-  }
-  if (withTemp && winetest::FileExists(kit.temp)) {
+  if (withTemp && kitguard::WhoseFolder(kit.temp) == kitguard::Whose::kOwn)
     winetest::RemoveDirectoryTree(kit.temp);
-    removed.push_back("folder " + kit.temp);
-  }
-  if (HasKey(HKEY_CURRENT_USER, kWineProgramSettings)) {
+  if (HasKey(HKEY_CURRENT_USER, kWineProgramSettings))
     RegDeleteTreeA(HKEY_CURRENT_USER, kWineProgramSettings);
-    removed.push_back(std::string("key HKCU\\") + kWineProgramSettings);
+  Removal removal;
+  removal.left = WhatIsThere(kit, withTemp);
+  for (const std::string &thing : before) {
+    if (std::find(removal.left.begin(), removal.left.end(), thing) == removal.left.end())
+      removal.removed.push_back(thing);
   }
-  return removed;
+  return removal;
+}
+
+// "; it left A, now removed; B still there", for a check's line.
+std::string Told(const Removal &removal) {
+  std::string told;
+  if (!removal.removed.empty()) told += "; it left " + Join(removal.removed) + ", now removed";
+  if (!removal.left.empty()) told += "; still there: " + Join(removal.left);
+  return told;
 }
 
 std::string Platform() {
@@ -395,8 +437,7 @@ class Runner {
     if (ended == WAIT_OBJECT_0 + 1) return false;
     Result result = Read(report, exitCode, ended == WAIT_OBJECT_0);
     // What a check left behind is the kit's to remove, and says so.
-    const std::vector<std::string> left = RemoveWhatIsThere(kit_, false);
-    if (!left.empty()) result.why += "; it left " + Join(left) + ", now removed";
+    result.why += Told(RemoveWhatIsThere(kit_, false));
     Print(check, result);
     return true;
   }
@@ -524,18 +565,38 @@ class Runner {
 
 // After the checks, or when stopped: nothing of the kit's may stay.
 void CleanUp(const Kit &kit, Runner &runner, bool stopped) {
-  const std::vector<std::string> removed = RemoveWhatIsThere(kit, true);
-  const std::vector<std::string> left = WhatIsThere(kit, true);
-  if (stopped)
-    Say("stopped: removed " + (removed.empty() ? "nothing: nothing was left" : Join(removed)));
-  if (!left.empty())
-    runner.CountFailure("FAILED   nothing left behind: " + Join(left) + " could not be removed");
+  const Removal removal = RemoveWhatIsThere(kit, true);
+  if (stopped) {
+    Say("stopped: removed " +
+        (removal.removed.empty() ? "nothing: nothing was left" : Join(removal.removed)));
+  }
+  if (!removal.left.empty()) {
+    runner.CountFailure("FAILED   nothing left behind: " + Join(removal.left) +
+                        " could not be removed");
+  }
+}
+
+// A folder the kit may make and use: none there, or one it made itself.
+std::string WhyNotOwn(const std::string &folder) {
+  if (kitguard::WhoseFolder(folder) != kitguard::Whose::kOther) return std::string();
+  return "the folder " + folder + " is not one the kit made (no " + kitguard::kMarkerFile +
+         " in it, or it is a junction or link): move it away, then run selftest.cmd again";
+}
+
+// Makes a folder of the kit's own: created, then marked as such.
+bool MakeOwnFolder(const std::string &folder) {
+  return CreateDirectoryA(folder.c_str(), nullptr) &&
+         winetest::WriteWholeFile(folder + "\\" + kitguard::kMarkerFile,
+                                  "Made by FQSelfTest.exe, which removes this folder.\r\n");
 }
 
 }  // namespace
 
 int main() {
-  const kitguard::Survey survey = kitguard::Look();
+  const Kit kit = Kit::Here();
+  kitguard::Survey survey = kitguard::Look(kit.Fixture());
+  if (survey.refusal.empty()) survey.refusal = WhyNotOwn(kit.reports);
+  if (survey.refusal.empty()) survey.refusal = WhyNotOwn(kit.temp);
   if (!survey.refusal.empty()) {
     Say("refused: " + survey.refusal);
     return kRefused;
@@ -543,28 +604,32 @@ int main() {
   stopRequested = CreateEventA(nullptr, TRUE, FALSE, nullptr);
   cleanedUp = CreateEventA(nullptr, TRUE, FALSE, nullptr);
   SetConsoleCtrlHandler(OnConsoleEvent, TRUE);
-  const Kit kit = Kit::Here();
+  const std::string noDebug = EnableDebugPrivilege();
+  if (!noDebug.empty())
+    Say("SeDebugPrivilege: " + noDebug + "; a fixture running as LocalSystem may not be ended");
 
   // What a run that was stopped left: removed, or named and refused.
-  const std::vector<std::string> earlier = WhatIsThere(kit, true);
-  if (!earlier.empty()) {
-    RemoveWhatIsThere(kit, true);
-    Say("removed what an earlier run left: " + Join(earlier));
-    const std::vector<std::string> left = WhatIsThere(kit, true);
-    if (!left.empty()) {
-      Say("refused: an earlier run left " + Join(left) +
+  if (!WhatIsThere(kit, true).empty()) {
+    const Removal removal = RemoveWhatIsThere(kit, true);
+    if (!removal.removed.empty()) Say("removed what an earlier run left: " + Join(removal.removed));
+    if (!removal.left.empty()) {
+      Say("refused: an earlier run left " + Join(removal.left) +
           ", which cannot be removed now: restart Windows, then run selftest.cmd again");
       return kRefused;
     }
   }
 
   Say("FQSrvUninstall " FQ_VERSION_TEXT " self-test " + Platform());
-  winetest::RemoveDirectoryTree(kit.reports);
-  CreateDirectoryA(kit.reports.c_str(), nullptr);
+  if (kitguard::WhoseFolder(kit.reports) == kitguard::Whose::kOwn)
+    winetest::RemoveDirectoryTree(kit.reports);
+  if (!MakeOwnFolder(kit.reports)) {
+    Say("FAILED   cannot make " + kit.reports);
+    return kNotAllPassed;
+  }
   Say("reports: " + kit.reports);
   // The checks' temporary files go to a folder of the kit's own, named by its
   // short path: some checks hand it to cmd.exe unquoted.
-  CreateDirectoryA(kit.temp.c_str(), nullptr);
+  MakeOwnFolder(kit.temp);
   char shortTemp[MAX_PATH] = {0};
   const DWORD length = GetShortPathNameA(kit.temp.c_str(), shortTemp, MAX_PATH);
   const std::string temp = length > 0 && length < MAX_PATH ? shortTemp : kit.temp;

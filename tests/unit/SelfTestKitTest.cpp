@@ -13,6 +13,8 @@
 namespace {
 
 const char kRealImage[] = "C:\\Program Files\\FernQuay\\fq.exe";
+const char kKitBin[] = "C:\\FQ self-test\\bin";
+const char kFixture[] = "C:\\FQ self-test\\bin\\FQFixtureService.exe";
 const char kKitFixture[] = "\"C:\\FQ self-test\\bin\\FQFixtureService.exe\" --log C:\\t\\fq.log";
 
 class KitGuardTest : public StandinTest {
@@ -22,7 +24,7 @@ class KitGuardTest : public StandinTest {
   }
   // Looked at, the machine is as it was: nothing deleted, every handle closed.
   static kitguard::Survey LookChangingNothing(const std::string &what) {
-    kitguard::Survey survey = kitguard::Look();
+    kitguard::Survey survey = kitguard::Look(kFixture);
     EXPECT_EQ(0, machine().countCalls("DeleteService")) << what;
     EXPECT_EQ(0, machine().countCalls("CreateProcessA")) << what;
     EXPECT_TRUE(machine().openHandles().empty()) << what;
@@ -53,12 +55,12 @@ TEST_F(KitGuardTest, RealFq_IsRefusedInOneLineNamingIt_EvenWhenNotElevated) {
        "this machine has " + key + " (ImagePath " + kRealImage + ")" + refusedEnd},
       {"a key without ImagePath", [] { machine().addKey(ServiceKey("FQ")); },
        "this machine has " + key + " (no ImagePath)" + refusedEnd},
-      {"our fixture's name inside another's",
-       [] { RegistryOnly("FQ", "C:\\x\\NotFQFixtureService.exe"); },
-       "this machine has " + key + " (ImagePath C:\\x\\NotFQFixtureService.exe)" + refusedEnd},
-      {"our fixture's name with more after it",
-       [] { RegistryOnly("FQ", "C:\\x\\FQFixtureService.exe.old"); },
-       "this machine has " + key + " (ImagePath C:\\x\\FQFixtureService.exe.old)" + refusedEnd},
+      {"our fixture's name in another folder",
+       [] { RegistryOnly("FQ", "C:\\x\\FQFixtureService.exe"); },
+       "this machine has " + key + " (ImagePath C:\\x\\FQFixtureService.exe)" + refusedEnd},
+      {"our fixture's path with more after it",
+       [] { RegistryOnly("FQ", std::string(kFixture) + ".old"); },
+       "this machine has " + key + " (ImagePath " + kFixture + ".old)" + refusedEnd},
       {"the checks' path with more after it", [] { RegistryOnly("FQ", "C:\\nowhere\\fq.exe2"); },
        "this machine has " + key + " (ImagePath C:\\nowhere\\fq.exe2)" + refusedEnd}};
   for (const Case &c : cases) {
@@ -104,19 +106,21 @@ TEST_F(KitGuardTest, WhatAStoppedRunLeft_IsListedForRemoval) {
     const char *what;
     void (*arrange)();
   };
-  const Case fqCases[] = {
-      {"FQ, our fixture, quoted with options",
-       [] { InstallService("FQ", SERVICE_RUNNING, kKitFixture); }},
-      {"FQ, our fixture, bare and in lower case",
-       [] { InstallService("FQ", SERVICE_STOPPED, "Z:\\kit\\bin\\fqfixtureservice.exe"); }},
-      {"FQ known to the registry only, as the checks make it",
-       [] { RegistryOnly("FQ", "C:\\nowhere\\fq.exe"); }}};
+  const Case fqCases[] = {{"FQ, our fixture, quoted with options",
+                           [] { InstallService("FQ", SERVICE_RUNNING, kKitFixture); }},
+                          {"FQ, our fixture, bare and in lower case",
+                           [] {
+                             InstallService("FQ", SERVICE_STOPPED,
+                                            "c:\\fq SELF-TEST\\bin\\fqfixtureservice.exe");
+                           }},
+                          {"FQ known to the registry only, as the checks make it",
+                           [] { RegistryOnly("FQ", "C:\\nowhere\\fq.exe"); }}};
   for (const Case &c : fqCases) {
     machine().reset();
     c.arrange();
     InstallService("FQLauncher", SERVICE_RUNNING, kKitFixture);
     InstallService("FQDependent", SERVICE_RUNNING, kKitFixture);
-    RegistryOnly("FQWineTest", "C:\\whatever.exe");
+    RegistryOnly("FQWineTest", "C:\\nowhere\\fq.exe");  // as the checks make it
     machine().setStringValue(kitguard::kOwnKey, "Sz", REG_SZ, "left");
     const kitguard::Survey survey = LookChangingNothing(c.what);
     EXPECT_EQ("", survey.refusal) << c.what;
@@ -125,6 +129,87 @@ TEST_F(KitGuardTest, WhatAStoppedRunLeft_IsListedForRemoval) {
         << c.what;
     EXPECT_EQ(std::vector<std::string>{kitguard::kOwnKey}, survey.keys) << c.what;
     EXPECT_TRUE(machine().serviceExists("FQLauncher")) << "only listed";
+  }
+}
+
+TEST_F(KitGuardTest, ServiceOfAnotherNameOfOursWithAnImageNotOurs_IsRefusedNamingIt) {
+  for (const char *name : kitguard::kOwnServices) {
+    for (const bool registryOnly : {false, true}) {
+      machine().reset();
+      InstallService("FQ", SERVICE_STOPPED, kKitFixture);  // ours, left, but not touched now
+      if (registryOnly) {
+        RegistryOnly(name, kRealImage);
+      } else {
+        InstallService(name, SERVICE_STOPPED, kRealImage);
+      }
+      const std::string there = registryOnly
+                                    ? std::string("the key HKEY_LOCAL_MACHINE\\") +
+                                          ServiceKey(name) + " (ImagePath " + kRealImage + ")"
+                                    : std::string("the service ") + name + " (" + kRealImage + ")";
+      const kitguard::Survey survey = LookChangingNothing(name);
+      EXPECT_EQ("this machine has " + there +
+                    ": the checks would remove it. Run the self-test on a test machine without " +
+                    name + ".",
+                survey.refusal);
+      EXPECT_TRUE(survey.services.empty()) << name;
+    }
+  }
+}
+
+TEST_F(KitGuardTest, OwnProgram_IsOneTheKitShipsOrACheckCopied_ByItsFullPath) {
+  const kitguard::Places places{kKitBin, "C:\\Temp\\FQSelfTest",
+                                "C:\\Program Files\\FQSrvUninstall self-test\\FQSrvUninstall.exe"};
+  struct Case {
+    const char *image;
+    bool own;
+  };
+  const Case cases[] = {
+      {"C:\\FQ self-test\\bin\\FQSrvUninstall.exe", true},
+      {"c:\\fq SELF-TEST\\BIN\\fqfixtureservice.EXE", true},  // as Windows compares paths
+      {"C:\\FQ self-test\\bin\\FQRemovalInnoSetup.exe", true},
+      {"C:\\Temp\\FQSelfTest\\fq-1\\FQSrvUninstall.exe", true},
+      {"C:\\Program Files\\FQSrvUninstall self-test\\FQSrvUninstall.exe", true},
+      // Look-alikes: beside the kit's programs, under them, or named like them.
+      {"C:\\FQ self-test\\bin\\Notepad.exe", false},
+      {"C:\\FQ self-test\\bin\\old\\FQSrvUninstall.exe", false},
+      {"C:\\FQ self-test\\bin\\FQSrvUninstall.exe.exe", false},
+      {"C:\\FQ self-test\\bin2\\FQSrvUninstall.exe", false},
+      {"C:\\FQ self-test\\FQSrvUninstall.exe", false},
+      {"C:\\Temp\\FQSelfTest2\\FQSrvUninstall.exe", false},
+      {"C:\\Temp\\FQSelfTest", false},
+      {"C:\\Program Files\\FQSrvUninstall self-test\\unins000.exe", false}};
+  for (const Case &c : cases) {
+    EXPECT_EQ(c.own, kitguard::IsOwnProgram(c.image, places)) << c.image;
+  }
+  const kitguard::Places notOurs{kKitBin, "", ""};  // a temporary folder the kit did not mark
+  EXPECT_FALSE(kitguard::IsOwnProgram("C:\\Temp\\FQSelfTest\\fq-1\\FQSrvUninstall.exe", notOurs));
+  EXPECT_FALSE(kitguard::IsOwnProgram("\\FQSrvUninstall.exe", kitguard::Places{}));
+}
+
+TEST_F(KitGuardTest, Folder_IsTheKitsOnlyWhenARealFolderHoldsItsMarker) {
+  const std::string reports = "C:\\FQ self-test\\reports";
+  const std::string marker = reports + "\\" + kitguard::kMarkerFile;
+  struct Case {
+    const char *what;
+    DWORD folder;  // 0: not there
+    DWORD marker;  // 0: not there
+    kitguard::Whose whose;
+  };
+  const DWORD directory = FILE_ATTRIBUTE_DIRECTORY;
+  const DWORD link = FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT;
+  const Case cases[] = {
+      {"none", 0, 0, kitguard::Whose::kNobodys},
+      {"marked", directory, FILE_ATTRIBUTE_ARCHIVE, kitguard::Whose::kOwn},
+      {"someone else's", directory, 0, kitguard::Whose::kOther},
+      {"a junction to a marked folder", link, FILE_ATTRIBUTE_ARCHIVE, kitguard::Whose::kOther},
+      {"a file of that name", FILE_ATTRIBUTE_ARCHIVE, 0, kitguard::Whose::kOther},
+      {"a folder of the marker's name", directory, directory, kitguard::Whose::kOther},
+      {"the marker a link", directory, FILE_ATTRIBUTE_REPARSE_POINT, kitguard::Whose::kOther}};
+  for (const Case &c : cases) {
+    machine().reset();
+    if (c.folder != 0) machine().plantFile(reports, c.folder);
+    if (c.marker != 0) machine().plantFile(marker, c.marker);
+    EXPECT_EQ(c.whose, kitguard::WhoseFolder(reports)) << c.what;
   }
 }
 
