@@ -112,11 +112,13 @@ struct Kit {
     kit.temp = LongPath(temp);
     if (!kit.temp.empty() && kit.temp.back() != '\\') kit.temp += '\\';
     kit.temp += "FQSelfTest";
-    if (winetest::FileExists(kit.In("FQRemoval.msi"))) {
-      kit.msiPackage = kit.In("FQRemoval.msi");
-      kit.productCode = winetest::ProductCode(kit.msiPackage);
-    }
     return kit;
+  }
+  // Once it may run: reading the package is left to Windows Installer.
+  void ReadPackage() {
+    if (!winetest::FileExists(In("FQRemoval.msi"))) return;
+    msiPackage = In("FQRemoval.msi");
+    productCode = winetest::ProductCode(msiPackage);
   }
   std::string In(const char *file) const { return bin + "\\" + file; }
   std::string Fixture() const { return In("FQFixtureService.exe"); }
@@ -157,13 +159,10 @@ std::string EnableDebugPrivilege() {
   privileges.Privileges[0].Attributes = SE_PRIVILEGE_ENABLED;
   if (!OpenProcessToken(GetCurrentProcess(), TOKEN_ADJUST_PRIVILEGES, &token))
     return "OpenProcessToken failed with error " + std::to_string(GetLastError());
-  DWORD error = ERROR_SUCCESS;
-  if (!LookupPrivilegeValueA(nullptr, "SeDebugPrivilege", &privileges.Privileges[0].Luid) ||
-      !AdjustTokenPrivileges(token, FALSE, &privileges, 0, nullptr, nullptr)) {
-    error = GetLastError();
-  } else {
-    error = GetLastError();  // ERROR_NOT_ALL_ASSIGNED when the token lacks it
-  }
+  LookupPrivilegeValueA(nullptr, "SeDebugPrivilege", &privileges.Privileges[0].Luid) &&
+      AdjustTokenPrivileges(token, FALSE, &privileges, 0, nullptr, nullptr);
+  // Also when it succeeds: ERROR_NOT_ALL_ASSIGNED where the token lacks it.
+  const DWORD error = GetLastError();
   CloseHandle(token);
   return error == ERROR_SUCCESS ? std::string()
                                 : "enabling it failed with error " + std::to_string(error);
@@ -593,7 +592,7 @@ bool MakeOwnFolder(const std::string &folder) {
 }  // namespace
 
 int main() {
-  const Kit kit = Kit::Here();
+  Kit kit = Kit::Here();
   kitguard::Survey survey = kitguard::Look(kit.Fixture());
   if (survey.refusal.empty()) survey.refusal = WhyNotOwn(kit.reports);
   if (survey.refusal.empty()) survey.refusal = WhyNotOwn(kit.temp);
@@ -601,6 +600,7 @@ int main() {
     Say("refused: " + survey.refusal);
     return kRefused;
   }
+  kit.ReadPackage();
   stopRequested = CreateEventA(nullptr, TRUE, FALSE, nullptr);
   cleanedUp = CreateEventA(nullptr, TRUE, FALSE, nullptr);
   SetConsoleCtrlHandler(OnConsoleEvent, TRUE);
