@@ -2,8 +2,9 @@
 # The self-test kit as an administrator runs it, under Wine: the zip unpacked
 # into a fresh prefix (of FQ_WINE_ARCH's architecture, as tools/wine-tests.sh
 # sets it) and selftest.cmd run by Wine's own cmd.exe:
-#   - with a service FQ of someone else's, and with only its key, it refuses
-#     (exit 2, one line naming it) and changes nothing;
+#   - with a service FQ of someone else's, with only its key, with a service
+#     FQLauncher of someone else's and with a reports folder it did not make,
+#     it refuses (exit 2, one line naming it) and changes nothing;
 #   - stopped with Ctrl+C in a check, it removes what it made, says so, and
 #     exits 1;
 #   - ended hard in a check (every process of the prefix killed), it leaves
@@ -120,6 +121,23 @@ cat "$work/refused-key"
 wine_reg query "$services\\FQ" /v ImagePath | grep -q 'C:\\Program Files\\FernQuay\\fq.exe' ||
   fail "the key was changed"
 "$FQ_WINE" reg delete "$services\\FQ" /f >/dev/null 2>&1
+echo "== refused: a service FQLauncher of someone else's, then a reports folder the kit did not make"
+"$FQ_WINE" sc create FQLauncher binpath= 'C:\Program Files\FernQuay\launcher.exe' >/dev/null 2>&1
+kit refused-launcher
+status=$?
+cat "$work/refused-launcher"
+[ "$status" -eq 2 ] && [ "$(cat "$work/refused-launcher")" = "refused: this machine has the service FQLauncher (C:\\Program Files\\FernQuay\\launcher.exe): the checks would remove it. Run the self-test on a test machine without FQLauncher." ] ||
+  fail "with FQLauncher of someone else's: exit status $status, or not the one line naming it"
+wine_reg query "$services\\FQLauncher" >/dev/null || fail "FQLauncher of someone else's was removed"
+"$FQ_WINE" sc delete FQLauncher >/dev/null 2>&1
+mkdir -p "$unpacked/reports" && echo theirs >"$unpacked/reports/theirs.txt"
+kit refused-reports
+status=$?
+cat "$work/refused-reports"
+[ "$status" -eq 2 ] && grep -qx 'refused: the folder .*\\reports is not one the kit made .*' "$work/refused-reports" ||
+  fail "with a reports folder of someone else's: exit status $status, or not the one line naming it"
+[ "$(cat "$unpacked/reports/theirs.txt" 2>/dev/null)" = theirs ] || fail "the reports folder of someone else's was changed"
+rm -rf "$unpacked/reports"
 [ ! -e "$unpacked/reports" ] || fail "a refused run made its reports folder"
 snapshot | diff "$work/before" - >"$work/refused.diff" || { cat "$work/refused.diff"; fail "a refused run changed the machine"; }
 
@@ -174,4 +192,4 @@ if [ -n "$others" ]; then
   echo "the kit's run skipped checks beside the five that only Windows decides: $others (kit-under-wine.sh)"
   exit 77
 fi
-echo "PASSED: refused twice changing nothing; stopped, it cleaned up; a run after one ended hard cleaned up first and passed, skipping only the five that only Windows decides; nothing left"
+echo "PASSED: refused four times changing nothing; stopped, it cleaned up; a run after one ended hard cleaned up first and passed, skipping only the five that only Windows decides; nothing left"
