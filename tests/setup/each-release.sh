@@ -69,7 +69,9 @@ APT::Sandbox::User "$(id -un)";
 Acquire::Languages "none";
 Debug::NoLocking "true";
 EOF
-  grep -rqs "$release" "$dir/sources" ||
+  for file in $(APT_CONFIG=$dir/apt.conf apt_source_files); do
+    apt_sources_awk pairs "" "$file"
+  done | cut -d' ' -f2 | grep -qx "$release" ||
     skip "this machine's apt sources name no suite of its release, $machine, to rename for $release"
 
   # A suite whose index cannot be fetched today (a mirror out of step) is
