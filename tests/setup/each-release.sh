@@ -21,8 +21,6 @@ prereqs=$checkout/tools/install-prereqs.sh
 releases="bookworm trixie"
 work=$(mktemp -d "${TMPDIR:-/tmp}/fq-setup-test.XXXXXX") || exit 1
 trap '[ -n "${FQ_KEEP:-}" ] || rm -rf "$work"' EXIT
-# root's apt fetches as the user _apt, who must reach the folders.
-chmod 755 "$work"
 fail() {
   echo "FAILED: $*"
   exit 1
