@@ -20,6 +20,11 @@
 #       a copy of the machine's sources in <dir> (sources.list and
 #       sources.list.d/) without the suites listed in <suites-file>; the
 #       machine's own files stay as they are.
+#   apt_sources_of_release <dir> <code name> <other code name>
+#       a copy of the machine's sources in <dir>, as above, of the suites of
+#       the release <code name> only (the suite of that name and those of
+#       "<code name>-..."), named for the other release instead: another
+#       Debian release from the same mirrors.
 #   apt_use_sources <dir>
 #       the apt-get options that read the sources from <dir> instead, and keep
 #       the machine's package cache files as they are.
@@ -34,16 +39,25 @@ apt_source_files() {
   done
 }
 
-# apt_sources_awk <mode> <suites-file> <file>: the one parser of both formats
-# ("deb [options] uri suite components" lines; deb822 stanzas with URIs: and
-# Suites: fields). Mode "pairs" prints each source's "<uri> <suite>"; mode
-# "filter" prints the file without the suites of <suites-file>, a one-line
-# entry commented out, a stanza's Suites: field shortened (the stanza dropped
-# when none is left).
+# apt_sources_awk <mode> <suites-file> <file> [<code name> <other>]: the one
+# parser of both formats ("deb [options] uri suite components" lines; deb822
+# stanzas with URIs: and Suites: fields). Mode "pairs" prints each source's
+# "<uri> <suite>"; mode "filter" prints the file without the suites of
+# <suites-file>, a one-line entry commented out, a stanza's Suites: field
+# shortened (the stanza dropped when none is left); mode "release" prints it
+# as "filter" does, but keeps only the suites of the release <code name>,
+# renamed for the other.
 apt_sources_awk() {
-  awk -v mode="$1" -v left_out="$2" '
+  awk -v mode="$1" -v left_out="$2" -v from="${4:-}" -v to="${5:-}" '
     function norm(uri) { sub(/\/+$/, "", uri); return uri }
     function out(pair) { return (pair in excluded) }
+    # The name a kept suite is written with; "" for one left out.
+    function kept_as(uri, suite) {
+      if (mode != "release") return out(norm(uri) " " suite) ? "" : suite
+      if (suite == from) return to
+      if (index(suite, from "-") == 1) return to substr(suite, length(from) + 1)
+      return ""
+    }
     BEGIN {
       while (left_out != "" && (getline line < left_out) > 0) excluded[line] = 1
     }
@@ -60,13 +74,22 @@ apt_sources_awk() {
       i = first + 1
       if (word[i] ~ /^\[/) { while (i <= n && word[i] !~ /\]$/) i++; i++ }
       pair = norm(word[i]) " " word[i + 1]
-      if (mode == "pairs") { if (word[first] == "deb") print pair }
-      else if (out(pair)) print "# left out, its index could not be fetched: " $0
-      else print
+      if (mode == "pairs") { if (word[first] == "deb") print pair; next }
+      suite = kept_as(word[i], word[i + 1])
+      if (suite == "") {
+        print "# left out" (mode == "release" ? ", of another release" : \
+          ", its index could not be fetched") ": " $0
+      } else if (suite == word[i + 1]) print
+      else {
+        word[i + 1] = suite
+        line = word[first]
+        for (k = first + 1; k <= n; k++) if (word[k] != "") line = line " " word[k]
+        print line
+      }
       next
     }
     # deb822: a stanza ends at a blank line.
-    /^[ \t]*$/ { stanza_end(); if (mode == "filter") print; next }
+    /^[ \t]*$/ { stanza_end(); if (mode != "pairs") print; next }
     { lines[++count] = $0 }
     END { if (deb822) stanza_end() }
     function field(name,    k, value) {
@@ -88,15 +111,16 @@ apt_sources_awk() {
       kept = ""
       for (s = 1; s <= ns; s++) {
         if (suite[s] == "") continue
-        dropped = 0
+        renamed = suite[s]
         for (u = 1; u <= nu; u++) {
           if (uri[u] == "") continue
           if (mode == "pairs" && enabled && types ~ / deb /) print norm(uri[u]) " " suite[s]
-          if (out(norm(uri[u]) " " suite[s])) dropped = 1
+          if (kept_as(uri[u], suite[s]) == "") renamed = ""
+          else if (renamed != "") renamed = kept_as(uri[u], suite[s])
         }
-        if (!dropped) kept = kept (kept == "" ? "" : " ") suite[s]
+        if (renamed != "") kept = kept (kept == "" ? "" : " ") renamed
       }
-      if (mode == "filter" && kept != "") {
+      if (mode != "pairs" && kept != "") {
         for (k = 1; k <= count; k++) {
           line = lines[k]
           if (tolower(line) ~ /^suites:/) line = "Suites: " kept
@@ -149,7 +173,8 @@ apt_suites_named() {
   awk '{ print $2 " (" $1 ")" }' "$1" | paste -sd, - | sed 's/,/, /g'
 }
 
-apt_sources_without() {
+# apt_sources_copy <dir> <apt_sources_awk mode> <suites-file> [<code name> <other>]
+apt_sources_copy() {
   mkdir -p "$1/sources.list.d"
   : >"$1/sources.list"
   for file in $(apt_source_files); do
@@ -157,8 +182,16 @@ apt_sources_without() {
       */sources.list.d/* | *.sources) target=$1/sources.list.d/$(basename "$file") ;;
       *) target=$1/sources.list ;;
     esac
-    apt_sources_awk filter "$2" "$file" >>"$target"
+    apt_sources_awk "$2" "$3" "$file" "${4:-}" "${5:-}" >>"$target"
   done
+}
+
+apt_sources_without() {
+  apt_sources_copy "$1" filter "$2"
+}
+
+apt_sources_of_release() {
+  apt_sources_copy "$1" release "" "$2" "$3"
 }
 
 apt_use_sources() {

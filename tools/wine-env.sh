@@ -99,6 +99,11 @@ fq_wine_use_arch() {
   fi
   FQ_WINE=$WINELOADER
   export FQ_WINE
+  # Wine 10's server (Debian 13) keeps its socket in /run/user/<uid>; where
+  # that folder is missing and TMPDIR is set, it aborts at its start ("free():
+  # invalid pointer"), and every Wine program with it. Without TMPDIR it
+  # uses /tmp. The prefix above stays where TMPDIR said.
+  if [ -n "${TMPDIR:-}" ] && [ ! -d "/run/user/$(id -u)" ]; then unset TMPDIR; fi
 }
 
 fq_wine_cleanup() {

@@ -19,6 +19,10 @@ mount -t devpts -o gid=5,mode=620 devpts /dev/pts
 mount -t tmpfs -o mode=1777 tmpfs /dev/shm
 mount -t tmpfs -o mode=1777 tmpfs /tmp
 echo fq-guest >/proc/sys/kernel/hostname
+# Wine 10's server (Debian 13) keeps its socket in /run/user/<uid>; where
+# that folder is missing it makes one in $TMPDIR instead, and aborts doing so
+# ("free(): invalid pointer"), with it every Wine program.
+mkdir -p /run/user/0 && chmod 700 /run/user/0
 
 # Wine maps programs into memory from these folders, and without the page
 # cache such a mapping reads zeros past its first pages. Nothing on the host
