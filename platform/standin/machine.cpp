@@ -156,9 +156,9 @@ int Machine::countCalls(const std::string &function) const {
   return static_cast<int>(callsTo(function).size());
 }
 
-std::vector<DWORD> Machine::sleeps() const { return state_->sleeps; }
+const std::vector<DWORD> &Machine::sleeps() const { return state_->sleeps; }
 
-std::vector<StartedChild> Machine::children() const { return state_->started; }
+const std::vector<StartedChild> &Machine::children() const { return state_->started; }
 
 std::vector<HANDLE> Machine::openHandles() const {
   std::vector<HANDLE> open;
@@ -182,7 +182,7 @@ const OpenedFile *Machine::file(HANDLE handle) const {
   return found == state_->files.end() ? nullptr : &found->second;
 }
 
-std::vector<EventReported> Machine::events() const { return state_->events; }
+const std::vector<EventReported> &Machine::events() const { return state_->events; }
 
 void Machine::setSystemMessage(DWORD error, const std::string &text) {
   state().systemMessages[error] = text;

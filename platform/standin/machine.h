@@ -189,24 +189,24 @@ class Machine {
   // ---- inspect ----
   // Entries written to the event log, in order. Every event source is
   // registered: RegisterEventSourceA fails only by failCall.
-  std::vector<EventReported> events() const;
+  const std::vector<EventReported> &events() const;
   // Every stand-in call in order, as "Function(args) -> result" strings; see
   // each function in the .cpp files for its exact form.
   const std::vector<std::string> &calls() const;
   std::vector<std::string> callsTo(const std::string &function) const;  // entries starting so
   int countCalls(const std::string &function) const;
-  std::vector<DWORD> sleeps() const;
-  std::vector<StartedChild> children() const;
+  const std::vector<DWORD> &sleeps() const;
+  const std::vector<StartedChild> &children() const;
   std::vector<HANDLE> openHandles() const;      // handles opened and not closed yet (all kinds)
   const OpenedFile *file(HANDLE handle) const;  // a file ever opened, closed or not
   bool serviceExists(const std::string &name) const;
   const Service *service(const std::string &name) const;
 
-  std::vector<HWND> windows() const;  // every window ever created, in creation order
+  const std::vector<HWND> &windows() const;  // every window ever created, in creation order
   const Window *window(HWND hwnd) const;
   HWND findWindow(const std::string &className, const std::string &text) const;
   std::vector<HWND> childrenOf(HWND parent) const;
-  std::vector<MessageBoxShown> messageBoxes() const;
+  const std::vector<MessageBoxShown> &messageBoxes() const;
 
   // FormatMessageA's text for the error codes the stand-in knows (2, 5, 6,
   // 1060, 1072, 1722), as Windows gives it, line break included, and for those

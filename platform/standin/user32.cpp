@@ -407,15 +407,15 @@ LRESULT WINAPI SendMessageA(HWND window, UINT message, WPARAM wParam, LPARAM lPa
 
 BOOL WINAPI PeekMessageA(LPMSG msg, HWND window, UINT filterMin, UINT filterMax, UINT removeFlags) {
   auto &queue = S().queue;
-  bool found = false;
-  for (auto m = queue.begin(); m != queue.end() && !found; ++m) {
-    const bool anyMessage = filterMin == 0 && filterMax == 0;
-    if ((window == nullptr || IsWithin(m->hwnd, window)) &&
-        (anyMessage || (m->message >= filterMin && m->message <= filterMax))) {
-      *msg = *m;
-      if (removeFlags & PM_REMOVE) queue.erase(m);
-      found = true;
-    }
+  const bool anyMessage = filterMin == 0 && filterMax == 0;
+  const auto m = std::find_if(queue.begin(), queue.end(), [&](const MSG &waiting) {
+    return (window == nullptr || IsWithin(waiting.hwnd, window)) &&
+           (anyMessage || (waiting.message >= filterMin && waiting.message <= filterMax));
+  });
+  const bool found = m != queue.end();
+  if (found) {
+    *msg = *m;
+    if (removeFlags & PM_REMOVE) queue.erase(m);  // the iterator is not used after this
   }
   Log("PeekMessageA(" + handleName(window) + ", " + Num(filterMin) + ", " + Num(filterMax) + ", " +
       Num(removeFlags) + ") -> " + Num(found));
@@ -685,7 +685,7 @@ void Machine::setMessageBoxHook(std::function<void(const MessageBoxShown &)> hoo
   state().boxHook = std::move(hook);
 }
 
-std::vector<HWND> Machine::windows() const { return state_->windowOrder; }
+const std::vector<HWND> &Machine::windows() const { return state_->windowOrder; }
 
 const Window *Machine::window(HWND hwnd) const {
   auto found = state_->windows.find(hwnd);
@@ -712,6 +712,6 @@ std::vector<HWND> Machine::childrenOf(HWND parent) const {
   return children;
 }
 
-std::vector<MessageBoxShown> Machine::messageBoxes() const { return state_->boxes; }
+const std::vector<MessageBoxShown> &Machine::messageBoxes() const { return state_->boxes; }
 
 }  // namespace standin

@@ -318,7 +318,8 @@ TEST_F(OnlyOnWindows, MsiexecEndsWith1603) {
   ASSERT_TRUE(winetest::RegisterInRegistryOnly(kName, kRegistryOnlyImage));
   MarkTheLog();
   const std::string log = directory_ + "\\uninstall.log";
-  const Outcome run = RunCommand("msiexec /x \"" + package_ + "\" /qn /l*v \"" + log + "\"");
+  const Outcome run =
+      RunCommand("msiexec /x \"" + package_ + "\" /qn /l*v \"" + log + "\"", installed);
   ASSERT_TRUE(run.finished);
   EXPECT_EQ(run.exitCode, 1603u);
   EXPECT_EQ(MsiQueryProductStateA(productCode_.c_str()), INSTALLSTATE_DEFAULT)

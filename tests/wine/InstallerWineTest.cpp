@@ -28,6 +28,36 @@ using winetest::Outcome;
 // run the program.
 enum class Caller { kNsisUninstaller, kBatchFile, kWindowsInstaller, kInnoUninstaller };
 
+// A box of another program's, open on the desktop all along, as the user's
+// own "Save changes?" may be: what watches the program must leave it alone.
+class SomeoneElsesBox {
+ public:
+  SomeoneElsesBox() : thread_(CreateThread(nullptr, 0, Show, nullptr, 0, nullptr)) {
+    winetest::WaitUntil([] { return Find() != nullptr; }, 10000);
+  }
+  ~SomeoneElsesBox() {
+    HWND box = Find();
+    if (box != nullptr) PostMessageA(box, WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED), 0);
+    if (WaitForSingleObject(thread_, 10000) == WAIT_OBJECT_0) CloseHandle(thread_);
+  }
+  SomeoneElsesBox(const SomeoneElsesBox &) = delete;
+  SomeoneElsesBox &operator=(const SomeoneElsesBox &) = delete;
+
+  // Open and unanswered: the thread that shows it is still waiting.
+  bool StillOpen() const {
+    return Find() != nullptr && WaitForSingleObject(thread_, 0) == WAIT_TIMEOUT;
+  }
+  static HWND Find() { return FindWindowA("#32770", kTitle); }
+
+ private:
+  static constexpr const char *kTitle = "Notes";
+  static DWORD WINAPI Show(void *) {
+    return static_cast<DWORD>(
+        MessageBoxA(nullptr, "Save changes?", kTitle, MB_OKCANCEL | MB_ICONQUESTION));
+  }
+  HANDLE thread_;
+};
+
 // The lines of a log that name `word`, each from that word on (Inno Setup
 // puts the time before each line).
 std::vector<std::string> LinesNaming(const std::string &log, const std::string &word) {
@@ -127,6 +157,9 @@ class CalledByAnInstaller : public winetest::ProgramTest,
   }
 
   std::string command_;
+  // The program as the caller's service starts it (Windows Installer's), or
+  // empty: the caller starts it itself.
+  std::string startedElsewhere_;
 
  private:
   void InstallNsisSetup() {
@@ -168,6 +201,7 @@ class CalledByAnInstaller : public winetest::ProgramTest,
     installedProgram_ = RegisteredProgram();
     ASSERT_TRUE(winetest::FileExists(installedProgram_)) << installedProgram_;
     command_ = "msiexec /x \"" + package_ + "\" /qn /l*v \"" + UninstallLog() + "\"";
+    startedElsewhere_ = installedProgram_;
   }
 
   void InstallInnoSetup() {
@@ -252,7 +286,7 @@ class CalledByAnInstaller : public winetest::ProgramTest,
 
 TEST_P(CalledByAnInstaller, GetsZeroOnceTheRunningServiceIsGone) {
   RegisterFixture(true);
-  const Outcome run = RunCommand(command_);
+  const Outcome run = RunCommand(command_, startedElsewhere_);
   ASSERT_TRUE(run.finished);
   EXPECT_TRUE(run.seen.progressVisible) << "the program ran";
   EXPECT_TRUE(run.seen.boxes.empty());
@@ -262,9 +296,12 @@ TEST_P(CalledByAnInstaller, GetsZeroOnceTheRunningServiceIsGone) {
 
 TEST_P(CalledByAnInstaller, GetsOneWhenTheDeletionFails) {
   ASSERT_TRUE(winetest::RegisterInRegistryOnly(kName, "C:\\nowhere\\fq.exe"));
-  const Outcome run = RunCommand(command_);
+  const SomeoneElsesBox other;
+  ASSERT_TRUE(other.StillOpen()) << "cannot show a box of another program";
+  const Outcome run = RunCommand(command_, startedElsewhere_);
   ASSERT_TRUE(run.finished) << "the box was not found or not closed";
-  ASSERT_EQ(run.seen.boxes.size(), 1u);
+  EXPECT_TRUE(other.StillOpen()) << "another program's box was answered";
+  ASSERT_EQ(run.seen.boxes.size(), 1u) << "another program's box was counted";
   EXPECT_EQ(run.seen.boxes[0].title, "Error");
   EXPECT_EQ(run.seen.boxes[0].text, "Access denied ...");
   ExpectTheCallerGot(run, 1);

@@ -5,7 +5,7 @@
 namespace winetest {
 
 Outcome ProgramTest::Run(const char *program, char *commandLine, const char *directory,
-                         bool everyProcess, HANDLE token) {
+                         bool everyProcess, HANDLE token, const std::string &startedElsewhere) {
   Outcome outcome;
   STARTUPINFOA startup{};
   startup.cb = sizeof startup;
@@ -36,7 +36,7 @@ Outcome ProgramTest::Run(const char *program, char *commandLine, const char *dir
     EXPECT_TRUE(AssignProcessToJobObject(job, process.hProcess)) << GetLastError();
   }
   if (flags & CREATE_SUSPENDED) ResumeThread(process.hThread);  // in its job or not
-  Watcher watcher(everyProcess ? 0 : process.dwProcessId);
+  Watcher watcher(Watched{process.dwProcessId, job, startedElsewhere});
   bool jobUnreadable = false;
   const auto jobEmpty = [&] {
     JOBOBJECT_BASIC_ACCOUNTING_INFORMATION accounting{};

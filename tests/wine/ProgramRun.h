@@ -67,9 +67,11 @@ class ProgramTest : public ::testing::Test {
   }
 
   // Runs a command line that starts the program in turn, as an installer
-  // does, and watches the windows of every process.
-  Outcome RunCommand(std::string commandLine) {
-    return Run(nullptr, &commandLine[0], nullptr, true);
+  // does, and watches the windows of every process it starts, and of
+  // `startedElsewhere` (a full path), the program as Windows Installer's
+  // service starts it, outside the command's processes.
+  Outcome RunCommand(std::string commandLine, const std::string &startedElsewhere = {}) {
+    return Run(nullptr, &commandLine[0], nullptr, true, nullptr, startedElsewhere);
   }
 
   // Runs the program as an installer's action running as LocalSystem, or a
@@ -86,7 +88,7 @@ class ProgramTest : public ::testing::Test {
 
  private:
   Outcome Run(const char *program, char *commandLine, const char *directory, bool everyProcess,
-              HANDLE token = nullptr);
+              HANDLE token = nullptr, const std::string &startedElsewhere = {});
 
   bool launched_ = false;
 };

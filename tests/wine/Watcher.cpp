@@ -1,6 +1,7 @@
 #include "Watcher.h"
 
 #include <algorithm>
+#include <utility>
 
 namespace winetest {
 namespace {
@@ -34,23 +35,37 @@ std::vector<HWND> ChildrenOf(HWND window) {
   return children;
 }
 
-struct TopLevel {
-  DWORD processId;
-  std::vector<HWND> windows;
-};
-
-BOOL CALLBACK AddIfOwned(HWND window, LPARAM data) {
-  auto *found = reinterpret_cast<TopLevel *>(data);
-  DWORD owner = 0;
-  GetWindowThreadProcessId(window, &owner);
-  if (found->processId == 0 || owner == found->processId) found->windows.push_back(window);
+BOOL CALLBACK AddTopLevel(HWND window, LPARAM list) {
+  reinterpret_cast<std::vector<HWND> *>(list)->push_back(window);
   return TRUE;
 }
 
-std::vector<HWND> TopLevelWindowsOf(DWORD processId) {
-  TopLevel found{processId, {}};
-  EnumWindows(AddIfOwned, reinterpret_cast<LPARAM>(&found));
-  return found.windows;
+std::vector<HWND> TopLevelWindows() {
+  std::vector<HWND> windows;
+  EnumWindows(AddTopLevel, reinterpret_cast<LPARAM>(&windows));
+  return windows;
+}
+
+// A path in its long form (no 8.3 names), for comparing.
+std::wstring LongPath(std::wstring path) {
+  std::wstring full(MAX_PATH, L'\0');
+  const DWORD length = GetLongPathNameW(path.c_str(), &full[0], MAX_PATH);
+  if (length == 0 || length >= MAX_PATH) return path;
+  full.resize(length);
+  return full;
+}
+
+std::wstring Wide(const std::string &text) {
+  std::wstring wide(text.size() + 1, L'\0');
+  const int length =
+      MultiByteToWideChar(CP_ACP, 0, text.c_str(), -1, &wide[0], static_cast<int>(wide.size()));
+  wide.resize(length > 0 ? static_cast<std::size_t>(length) - 1 : 0);  // without the terminator
+  return wide;
+}
+
+bool SamePath(const std::wstring &a, const std::wstring &b) {
+  return !a.empty() && CompareStringOrdinal(a.c_str(), static_cast<int>(a.size()), b.c_str(),
+                                            static_cast<int>(b.size()), TRUE) == CSTR_EQUAL;
 }
 
 // The message of a box: its static control that holds text (the other
@@ -71,7 +86,8 @@ void PressOk(HWND box) {
 
 }  // namespace
 
-Watcher::Watcher(DWORD processId) : processId_(processId) {
+Watcher::Watcher(Watched watched) : watched_(std::move(watched)) {
+  if (!watched_.image.empty()) image_ = LongPath(Wide(watched_.image));
   stop_ = CreateEventA(nullptr, TRUE, FALSE, nullptr);
   thread_ = CreateThread(nullptr, 0, Run, this, 0, nullptr);
 }
@@ -97,8 +113,29 @@ DWORD WINAPI Watcher::Run(void *self) {
   return 0;
 }
 
+bool Watcher::IsWatched(HWND window) const {
+  DWORD owner = 0;
+  GetWindowThreadProcessId(window, &owner);
+  if (owner == 0) return false;
+  if (owner == watched_.processId) return true;
+  if (watched_.job == nullptr && image_.empty()) return false;
+  HANDLE process = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, owner);
+  if (process == nullptr) return false;  // not ours to look into
+  BOOL inJob = FALSE;
+  bool watched = watched_.job != nullptr && IsProcessInJob(process, watched_.job, &inJob) && inJob;
+  if (!watched && !image_.empty()) {
+    wchar_t image[MAX_PATH] = {0};
+    DWORD size = MAX_PATH;
+    watched = QueryFullProcessImageNameW(process, 0, image, &size) &&
+              SamePath(LongPath(std::wstring(image, size)), image_);
+  }
+  CloseHandle(process);
+  return watched;
+}
+
 void Watcher::Look() {
-  for (HWND window : TopLevelWindowsOf(processId_)) {
+  for (HWND window : TopLevelWindows()) {
+    if (!IsWatched(window)) continue;
     const std::string className = ClassOf(window);
     if (className != kDialogClass && TextOf(window) == kProgressCaption) {
       seen_.progress = window;

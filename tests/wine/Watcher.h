@@ -1,4 +1,4 @@
-// Watches one process's windows the way a user sees them, from a thread of
+// Watches a process's windows the way a user sees them, from a thread of
 // its own: the progress window "Uninstall" and any message box, which it
 // answers with OK.
 #pragma once
@@ -25,11 +25,18 @@ struct Sightings {
   std::vector<SeenBox> boxes;    // every message box, once each
 };
 
+// Whose windows a watcher looks at and answers: only these processes',
+// never another program's (a box of the user's own stays untouched).
+struct Watched {
+  DWORD processId = 0;   // the process started,
+  HANDLE job = nullptr;  // every process in this job (an installer and all it starts),
+  std::string image;     // and any process whose image is this file, by its full path: the
+                         // program as an installer's service starts it, outside the job
+};
+
 class Watcher {
  public:
-  // Process id 0 watches the windows of every process: the program's own,
-  // when another program (an installer) starts it.
-  explicit Watcher(DWORD processId);
+  explicit Watcher(Watched watched);
   ~Watcher();
   Watcher(const Watcher &) = delete;
   Watcher &operator=(const Watcher &) = delete;
@@ -40,8 +47,10 @@ class Watcher {
  private:
   static DWORD WINAPI Run(void *self);
   void Look();
+  bool IsWatched(HWND window) const;
 
-  DWORD processId_;
+  Watched watched_;
+  std::wstring image_;  // watched_.image in its long form, for comparing
   HANDLE stop_ = nullptr;
   HANDLE thread_ = nullptr;
   Sightings seen_;
