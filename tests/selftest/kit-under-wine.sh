@@ -18,14 +18,19 @@
 # the kit skips beside those five (an installer's example left out of a kit
 # made without its tool) is a test not run: this then exits 77, which ctest
 # counts as skipped, naming each with its reason in its last line.
-#   tests/selftest/kit-under-wine.sh FQSrvUninstall-<version>-selftest.zip
+# selftest.cmd runs elevated, from a prompt opened with "Run as administrator"
+# as its README says: FQRunElevated.exe stands for that prompt (Wine 10, as
+# Windows, gives a program started plainly an administrator's filtered token).
+#   tests/selftest/kit-under-wine.sh FQSrvUninstall-<version>-selftest.zip FQRunElevated.exe
 set -uo pipefail
-zip=${1:?usage: tests/selftest/kit-under-wine.sh KIT.zip}
+zip=${1:?usage: tests/selftest/kit-under-wine.sh KIT.zip FQRunElevated.exe}
+elevated=${2:?usage: tests/selftest/kit-under-wine.sh KIT.zip FQRunElevated.exe}
 [ -f "$zip" ] || {
   echo "FAILED: no $zip: make it first (cmake --build --preset win32 --target selftest)"
   exit 1
 }
 zip=$(realpath "$zip")
+elevated=$(realpath "$elevated")
 checkout=$(cd "$(dirname "$0")/../.." && pwd)
 failed=0
 fail() {
@@ -57,13 +62,18 @@ mkdir -p "$WINEPREFIX/drive_c/FQ self-test" && (cd "$WINEPREFIX/drive_c/FQ self-
 
 services='HKLM\System\CurrentControlSet\Services'
 wine_reg() { "$FQ_WINE" reg "$@" 2>/dev/null | tr -d '\r'; }
+# The user's temporary folder as Wine names it: C:\users\<user>\Temp in Wine 8,
+# ...\AppData\Local\Temp in Wine 10, as on Windows.
+temp=$("$FQ_WINE" cmd /c echo %TEMP% 2>/dev/null | tr -d '\r')
+temp=$("$FQ_WINE" winepath -u "$temp" 2>/dev/null) && [ -d "$temp" ] || fail "no temporary folder in the prefix: $temp"
+temp=${temp%/}
 # What the kit may touch, as it stands: the services with their values, the
 # system folders' files, Program Files, the temporary folder, the kit's own
 # keys. (msiexec makes Windows Installer's own folder, C:\windows\Installer,
 # which every Windows has.)
 snapshot() {
   wine_reg query "$services" /s | grep -v '^$'
-  (cd "$WINEPREFIX/drive_c" && find windows -type f -printf '%p %s\n' && find Program* users/*/Temp -printf '%p %s\n') | sort
+  (cd "$WINEPREFIX/drive_c" && find windows -type f -printf '%p %s\n' && find Program* -printf '%p %s\n' && find "$temp" -printf '%p %s\n') | sort
   for key in 'HKLM\Software\FQSrvUninstallTests' 'HKLM\Software\Wow6432Node\FQSrvUninstallTests' \
     'HKCU\Software\Wine\AppDefaults\FQSrvUninstall.exe' \
     'HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\FQSrvUninstallSelfTest_is1'; do
@@ -73,7 +83,7 @@ snapshot() {
 
 # kit <name>: runs selftest.cmd as a user does, its output to $work/<name>.
 kit() {
-  "$FQ_WINE" cmd /c "$folder\\selftest.cmd" </dev/null 2>"$work/$1.err" | tr -d '\r' >"$work/$1"
+  "$FQ_WINE" "$elevated" cmd /c "$folder\\selftest.cmd" </dev/null 2>"$work/$1.err" | tr -d '\r' >"$work/$1"
 }
 # The Unix process of the prefix's program whose command line starts with $1.
 windows_process() {
