@@ -37,7 +37,7 @@ bool Status(const std::string &name, SERVICE_STATUS_PROCESS &status) {
 
 std::string FixtureCommandLine(const FixtureOptions &options) {
   std::string line = "\"" + WindowsPath(Arg("fixture")) + "\"";
-  if (!options.logPath.empty()) line += " --log " + options.logPath;
+  if (!options.logPath.empty()) line += " --log \"" + options.logPath + "\"";
   if (options.startPendingMs) line += " --start-pending " + std::to_string(options.startPendingMs);
   if (options.stopPendingMs) line += " --stop-pending " + std::to_string(options.stopPendingMs);
   if (options.ignoreStop) line += " --ignore-stop";
