@@ -20,7 +20,7 @@ LONG Read(HKEY key, const std::string &name, DWORD type, BYTE *data, DWORD &size
 // after each of its strings.
 LONG ReadText(HKEY key, const std::string &name, DWORD type, DWORD size, RegistryValue &value) {
   std::vector<char> buffer(size, '\0');
-  LONG status = Read(key, name, type, reinterpret_cast<BYTE *>(buffer.data()), size);
+  const LONG status = Read(key, name, type, reinterpret_cast<BYTE *>(buffer.data()), size);
   if (status != ERROR_SUCCESS) {
     value = std::monostate();
     return status;
@@ -39,7 +39,7 @@ LONG ReadText(HKEY key, const std::string &name, DWORD type, DWORD size, Registr
 LONG ReadInteger(HKEY key, const std::string &name, DWORD type, DWORD size, RegistryValue &value) {
   std::int32_t number = 0;
   DWORD readSize = std::min(size, kIntegerSize);
-  LONG status = Read(key, name, type, reinterpret_cast<BYTE *>(&number), readSize);
+  const LONG status = Read(key, name, type, reinterpret_cast<BYTE *>(&number), readSize);
   if (status == ERROR_SUCCESS) value = number;
   return status;
 }
@@ -47,7 +47,7 @@ LONG ReadInteger(HKEY key, const std::string &name, DWORD type, DWORD size, Regi
 // REG_BINARY: the stored bytes.
 LONG ReadBytes(HKEY key, const std::string &name, DWORD type, DWORD size, RegistryValue &value) {
   ByteString buffer(size, 0);
-  LONG status = Read(key, name, type, buffer.data(), size);
+  const LONG status = Read(key, name, type, buffer.data(), size);
   if (status != ERROR_SUCCESS) {
     value = std::monostate();
     return status;
@@ -77,7 +77,7 @@ LONG QueryRegValue(HKEY key, const std::wstring &valueName, RegistryValue &value
   DWORD probedType = REG_NONE;
   DWORD size = 0;
   BYTE noData[1] = {0};
-  LONG status = RegQueryValueExA(key, name.c_str(), nullptr, &probedType, noData, &size);
+  const LONG status = RegQueryValueExA(key, name.c_str(), nullptr, &probedType, noData, &size);
   type = probedType;
   try {
     switch (probedType) {

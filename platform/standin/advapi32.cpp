@@ -253,7 +253,7 @@ BOOL WINAPI QueryServiceConfigA(SC_HANDLE handle, LPQUERY_SERVICE_CONFIGA config
           // short the record is.
           if (fixup.first > bufferSize || bufferSize - fixup.first < sizeof(char *)) continue;
           char *target = reinterpret_cast<char *>(base) + fixup.second;
-          std::memcpy(base + fixup.first, &target, sizeof target);
+          std::memcpy(base + fixup.first, static_cast<const void *>(&target), sizeof target);
         }
       } else {
         char *const strings[] = {reinterpret_cast<char *>(base) + offsets[0],

@@ -161,7 +161,12 @@ const std::vector<DWORD> &Machine::sleeps() const { return state_->sleeps; }
 const std::vector<StartedChild> &Machine::children() const { return state_->started; }
 
 std::vector<HANDLE> Machine::openHandles() const {
+  const State &s = *state_;
   std::vector<HANDLE> open;
+  open.reserve(s.openKeys.size() + s.openManagers.size() + s.openServices.size() +
+               s.openProcesses.size() + s.openThreads.size() + s.files.size() +
+               s.gdiObjects.size() + s.openEventSources.size() + s.openEventLogs.size() +
+               s.openTokens.size());
   for (const auto &entry : state_->openKeys) open.push_back(entry.first);
   for (const auto &entry : state_->openManagers) open.push_back(entry.first);
   for (const auto &entry : state_->openServices) open.push_back(entry.first);

@@ -77,7 +77,7 @@ Window *Live(HWND hwnd) {
 }
 
 bool IsSystemClass(const char *name) {
-  NoCaseLess less;
+  const NoCaseLess less;
   for (const char *system : {"BUTTON", "STATIC"}) {
     if (!less(name, system) && !less(system, name)) return true;
   }
@@ -217,7 +217,7 @@ BOOL WINAPI UnregisterClassA(LPCSTR className, HINSTANCE) {
   if (className == nullptr || s.classes.count(className) == 0) {
     Fail(kErrorClassDoesNotExist);
   } else {
-    NoCaseLess less;
+    const NoCaseLess less;
     bool inUse = false;
     for (const auto &entry : s.windows) {
       const Window &w = entry.second;
@@ -436,8 +436,8 @@ int WINAPI MessageBoxA(HWND owner, LPCSTR text, LPCSTR caption, UINT type) {
   auto &s = S();
   int answer = 0;
   if (!InjectedFault("MessageBoxA")) {
-    MessageBoxShown box{owner, text != nullptr ? text : "", caption != nullptr ? caption : "Error",
-                        type, ShownOnScreen(owner)};
+    const MessageBoxShown box{owner, text != nullptr ? text : "",
+                              caption != nullptr ? caption : "Error", type, ShownOnScreen(owner)};
     s.boxes.push_back(box);
     // The box's own modal loop delivers what is waiting, as Windows' does.
     while (!s.queue.empty()) {
@@ -693,7 +693,7 @@ const Window *Machine::window(HWND hwnd) const {
 }
 
 HWND Machine::findWindow(const std::string &className, const std::string &text) const {
-  NoCaseLess less;
+  const NoCaseLess less;
   for (HWND hwnd : state_->windowOrder) {
     const Window &w = state_->windows.at(hwnd);
     if (!w.destroyed && !less(w.className, className) && !less(className, w.className) &&

@@ -179,6 +179,7 @@ BOOL WINAPI CloseServiceHandle(SC_HANDLE handle);
 using PSID = void *;
 #define TOKEN_QUERY 0x0008
 #define SECURITY_MAX_SID_SIZE 68
+// NOLINTNEXTLINE(performance-enum-size): Win32's own, of Windows' size
 enum TOKEN_INFORMATION_CLASS { TokenUser = 1, TokenElevation = 20 };
 struct SID_AND_ATTRIBUTES {
   PSID Sid;

@@ -46,7 +46,7 @@ bool KeyExists(const std::string &path) {
   return true;
 }
 
-enum class Found { Nothing, Service, KeyOnly };
+enum class Found : std::uint8_t { Nothing, Service, KeyOnly };
 
 // Whether the service manager knows the service, or only the registry has
 // its key; its image as the one or the other has it.

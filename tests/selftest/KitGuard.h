@@ -3,6 +3,7 @@
 // left behind. It only looks; the runner acts on what it says.
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -34,7 +35,7 @@ bool IsOwnProgram(const std::string &image, const Places &places);
 // The file the kit writes into a folder when it makes it: only a folder that
 // holds it is the kit's to remove.
 extern const char kMarkerFile[];
-enum class Whose { kNobodys, kOwn, kOther };
+enum class Whose : std::uint8_t { kNobodys, kOwn, kOther };
 // Whether `folder` is missing, the kit's (a real folder, not a junction or
 // link, holding the marker), or someone else's.
 Whose WhoseFolder(const std::string &folder);

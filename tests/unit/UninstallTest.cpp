@@ -1,3 +1,4 @@
+#include <cstdint>
 #include <optional>
 
 #include "StandinTest.h"
@@ -84,7 +85,7 @@ TEST_F(UninstallTest, EveryStateButStopped_IsStoppedHiddenBeforeTwoPauses) {
   // Start pending reads as 7, an unmapped state leaves 0: both ask for a stop.
   const DWORD states[] = {
       SERVICE_RUNNING, SERVICE_START_PENDING, SERVICE_PAUSED, SERVICE_STOP_PENDING, 0, 16};
-  for (DWORD state : states) {
+  for (const DWORD state : states) {
     machine().reset();
     InstallService("FQ", state);
     EXPECT_EQ(Uninstall::kExitRemoved, Uninstall::Main()) << state;
@@ -291,7 +292,7 @@ TEST_F(UninstallTest, Event_EveryRunThatDeletesTheServiceTellsWhetherItIsGoneOrS
   const std::string dependentsRun =
       "System error 1051 has occurred.\r\n\r\nA stop control has been sent to a service that "
       "other running services are dependent on.\r\n\r\n";
-  enum Net { NotNeeded, Stops, StopIgnored, FailsToStart };
+  enum Net : std::uint8_t { NotNeeded, Stops, StopIgnored, FailsToStart };
   struct Case {
     const char *what;
     DWORD state;
@@ -448,7 +449,7 @@ TEST_F(UninstallTest, Event_FailedDeletionLeavesOneErrorEntryWithWhatToDoBeforeT
   // them. The second one gets a text here, one without a final full stop.
   constexpr DWORD kNoText = 0x20000001;
   constexpr DWORD kTextWithoutStop = 0x20000002;
-  enum Setup { ManagerDenied, RegistryOnly, DeletionDenied, DeletionOtherError };
+  enum Setup : std::uint8_t { ManagerDenied, RegistryOnly, DeletionDenied, DeletionOtherError };
   struct Case {
     const char *what;
     Setup setup;
@@ -529,7 +530,7 @@ TEST_F(UninstallTest, Event_FailedDeletionLeavesOneErrorEntryWithWhatToDoBeforeT
 }
 
 TEST_F(UninstallTest, Event_WindowsTextComesInTheSystemsLanguageWhateverItIs) {
-  for (LANGID language : {0x0409, 0x0407, 0x0411}) {  // English (US), German, Japanese
+  for (const LANGID language : {0x0409, 0x0407, 0x0411}) {  // English (US), German, Japanese
     machine().reset();
     machine().setSystemLanguage(language);
     machine().setStringValue(ServiceKey("FQ"), "ImagePath", REG_EXPAND_SZ, "C:\\FQ\\fq.exe");

@@ -59,7 +59,7 @@ TEST_F(ServiceTest, QueryServiceInfo_MapsEveryStateOfTheTable) {
 }
 
 TEST_F(ServiceTest, QueryServiceInfo_StateOutsideTheTableLeavesTheCodeButSucceeds) {
-  for (DWORD state : {0u, 8u, 15u, 17u, 31u, 33u, 0xFFFFFFFFu}) {
+  for (const DWORD state : {0u, 8u, 15u, 17u, 31u, 33u, 0xFFFFFFFFu}) {
     machine().reset();
     InstallService("FQ", state);
     stateCode = 99;
@@ -94,7 +94,7 @@ TEST_F(ServiceTest, QueryServiceInfo_ReadsTheSizeProbesErrorRightAfterIt) {
 }
 
 TEST_F(ServiceTest, QueryServiceInfo_BinaryPathOfAnyLengthComesBackWhole) {
-  for (std::size_t length : {254u, 255u, 256u, 1000u, 4000u}) {
+  for (const std::size_t length : {254u, 255u, 256u, 1000u, 4000u}) {
     machine().reset();
     const std::string path = "C:\\" + std::string(length - 3, 'p');
     InstallService("FQ", SERVICE_STOPPED, path);

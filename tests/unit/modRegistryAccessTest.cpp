@@ -61,7 +61,7 @@ TEST_F(RegistryTest, QueryRegValue_TextTypesDropOnlyTheClosingZero) {
   machine().setStringValue(kKey, "Expand", REG_EXPAND_SZ, "%SystemRoot%\\fq.exe");
   machine().setValue(kKey, "Multi", REG_MULTI_SZ, Bytes({'a', 0, 'b', 0, 0}));
   machine().setValue(kKey, "OnlyTerminator", REG_SZ, Bytes({0}));
-  struct Case {
+  const struct Case {
     const char *name;
     DWORD type;
     std::wstring text;

@@ -45,7 +45,7 @@ class ShellTest : public StandinTest {
 };
 
 TEST_F(ShellTest, PositiveShowStateStartsTheChildHidden) {
-  for (int showState : {2, 1, 5}) {
+  for (const int showState : {2, 1, 5}) {
     machine().reset();
     RunAndWait(L"CMD.EXE /C NET STOP FQ", showState);
     ASSERT_EQ(1u, machine().children().size());
@@ -56,7 +56,7 @@ TEST_F(ShellTest, PositiveShowStateStartsTheChildHidden) {
 }
 
 TEST_F(ShellTest, ZeroOrNegativeShowStateLeavesTheDefaultShowState) {
-  for (int showState : {0, -1}) {
+  for (const int showState : {0, -1}) {
     machine().reset();
     RunAndWait(L"CMD.EXE /C NET STOP FQ", showState);
     ASSERT_EQ(1u, machine().children().size());
