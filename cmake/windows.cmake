@@ -19,6 +19,10 @@ target_compile_options(FQSrvUninstall PRIVATE ${FQ_PRODUCT_COMPILE_OPTIONS})
 target_link_options(FQSrvUninstall PRIVATE ${FQ_PRODUCT_LINK_OPTIONS})
 
 if(BUILD_TESTING)
+  # The test programs too, which the self-test kit holds: the same kit from
+  # the same sources.
+  add_compile_options(-ffile-prefix-map=${CMAKE_SOURCE_DIR}/=)
+  add_link_options(-Wl,--no-insert-timestamp)
   add_subdirectory(tests/wine)
   add_subdirectory(tests/selftest)
   add_subdirectory(tests/release)

@@ -42,13 +42,18 @@ stage=$(mktemp -d "$checkout/build/.selftest-kit.XXXXXX") || exit 1
 trap 'rm -rf "$stage"' EXIT
 top=$(basename "$zip" .zip)
 kit=$stage/kit/$top
+# The one time the kit's files and entries have: SOURCE_DATE_EPOCH's, else
+# 2000-01-01 (UTC), whenever it is made.
+epoch=${SOURCE_DATE_EPOCH:-946684800}
 mkdir -p "$kit/bin"
 cp "$checkout/tests/selftest/selftest.cmd" "$checkout/tests/selftest/README.txt" "$kit/" &&
   cp "$program" "$kit/bin/FQSrvUninstall.exe" &&
   cp "$installer/remove-fq.cmd" "$kit/bin/" || fail "cannot copy the kit's files"
 for file in "$@"; do
   [ "$(basename "$file")" != FQSrvUninstall.exe ] || continue
-  i686-w64-mingw32-strip -o "$kit/bin/$(basename "$file")" "$file" || fail "cannot strip $file"
+  # strip writes the time into the header, SOURCE_DATE_EPOCH's when set.
+  SOURCE_DATE_EPOCH=$epoch i686-w64-mingw32-strip -o "$kit/bin/$(basename "$file")" "$file" ||
+    fail "cannot strip $file"
 done
 
 # The kit's own copies of the scripts: the examples with the kit's codes and
@@ -76,8 +81,10 @@ own remove-fq.iss -e 's/^AppName=FQ removal$/AppId=FQSrvUninstallSelfTest\nAppNa
 example() {
   local folder=$stage/$1 script=$2
   shift 2
+  # A setup holds its files' times: the kit's one time.
   mkdir -p "$folder" && cp "$program" "$folder/FQSrvUninstall.exe" &&
-    cp "$stage/scripts/$script" "$folder/" && (cd "$folder" && "$@") >"$folder.log" 2>&1 ||
+    cp "$stage/scripts/$script" "$folder/" && touch -d "@$epoch" "$folder"/* &&
+    (cd "$folder" && SOURCE_DATE_EPOCH=$epoch "$@") >"$folder.log" 2>&1 ||
     { cat "$folder.log" >&2; fail "cannot build the $1 example"; }
 }
 missing=()
@@ -110,8 +117,30 @@ fi
   fail "ISCC.exe made no setup"
 
 mkdir -p "$(dirname "$zip")" && rm -f "$zip" || exit 1
-(cd "$kit/.." && cmake -E tar cf "$zip.partial" --format=zip -- "$top/selftest.cmd" "$top/README.txt" "$top/bin") &&
-  mv "$zip.partial" "$zip" || fail "cannot write $zip"
+# The zip's bytes follow from its files alone: its entries in one order (by
+# name), all of one time (SOURCE_DATE_EPOCH's, else 2000-01-01, in UTC), no
+# owner of this machine's and no permissions but read (and enter) for all.
+(cd "$kit/.." && python3 - "$zip.partial" "$top" "$epoch" <<'EOF'
+import os, sys, time, zipfile
+out, top = sys.argv[1], sys.argv[2]
+stamp = time.gmtime(max(int(sys.argv[3]), 315532800))[:6]
+entries = []
+for folder, folders, files in os.walk(top):
+    entries.append(folder + "/")
+    entries.extend(os.path.join(folder, name) for name in files)
+with zipfile.ZipFile(out, "w") as kit:
+    for name in sorted(entries):
+        entry = zipfile.ZipInfo(name, stamp)
+        if name.endswith("/"):
+            entry.external_attr = (0o40755 << 16) | 0x10  # a folder, for Unix and for Windows
+            kit.writestr(entry, b"")
+        else:
+            entry.external_attr = 0o100644 << 16
+            entry.compress_type = zipfile.ZIP_DEFLATED
+            with open(name, "rb") as data:
+                kit.writestr(entry, data.read(), compresslevel=9)
+EOF
+) && mv "$zip.partial" "$zip" || fail "cannot write $zip"
 echo "self-test kit: $zip, $(stat -c %s "$zip") bytes"
 (cd "$kit/.." && find "$top" -type f -printf '  %p %s\n' | sort)
 for left in ${missing[@]+"${missing[@]}"}; do echo "  left out: $left"; done
