@@ -19,8 +19,9 @@ const char kFq[] = "FQ";
 const char kRegistryOnlyImage[] = "C:\\nowhere\\fq.exe";
 // What the kit ships in bin\ and runs (tools/selftest-kit.sh).
 const char *const kShippedPrograms[] = {
-    "FQSrvUninstall.exe", "FQSelfTest.exe", "FQSelfTestChecks.exe", "FQFixtureService.exe",
-    "FQTestChild.exe",    "FQUncaught.exe", "FQRemovalSetup.exe",   "FQRemovalInnoSetup.exe"};
+    "FQSrvUninstall.exe",   "FQSelfTest.exe",     "FQSelfTestChecks.exe",
+    "FQFixtureService.exe", "FQTestChild.exe",    "FQUncaught.exe",
+    "FQUnguarded.exe",      "FQRemovalSetup.exe", "FQRemovalInnoSetup.exe"};
 
 // Windows compares file names without regard to case, by its own upper-case
 // table: CompareStringOrdinal, not the locale's rules.

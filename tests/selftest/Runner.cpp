@@ -355,7 +355,12 @@ std::string OneLine(const std::string &message) {
   return (what.empty() ? "no reason given" : what) + " (" + where + ")";
 }
 
-enum class Verdict { kPassed, kFailed, kSkipped };
+// A check that could not prove its own premise (a token without elevation,
+// a log that reads back) fails with this first, as the checks write it: it
+// counts as failed, told apart from a fault of the program.
+const char kCouldNotCheck[] = "could not check: ";
+
+enum class Verdict { kPassed, kFailed, kCouldNotCheck, kSkipped };
 
 struct Result {
   Verdict verdict = Verdict::kFailed;
@@ -375,7 +380,15 @@ Result Read(const std::string &report, DWORD exitCode, bool finished) {
     return result;
   }
   if (xml.find("<failure ") != std::string::npos) {
-    result.why = OneLine(Attribute(xml, "failure", "message"));
+    const std::string message = Attribute(xml, "failure", "message");
+    const std::size_t premise = message.find(kCouldNotCheck);
+    if (premise != std::string::npos) {
+      result.verdict = Verdict::kCouldNotCheck;
+      const std::size_t from = premise + sizeof kCouldNotCheck - 1;
+      result.why = message.substr(from, message.find('\n', from) - from);
+    } else {
+      result.why = OneLine(message);
+    }
   } else if (exitCode != 0) {
     result.why = "ended with exit code " + std::to_string(exitCode);
   } else if (Attribute(xml, "testcase", "result") == "skipped") {
@@ -442,8 +455,9 @@ class Runner {
   }
 
   void Total() const {
-    Say(std::to_string(passed_) + " passed, " + std::to_string(failed_) + " failed, " +
-        std::to_string(skipped_) + " skipped");
+    Say(std::to_string(passed_) + " passed, " + std::to_string(failed_) + " failed" +
+        (couldNotCheck_ > 0 ? " (" + std::to_string(couldNotCheck_) + " could not check)" : "") +
+        ", " + std::to_string(skipped_) + " skipped");
   }
   void CountFailure(const std::string &line) {
     Say(line);
@@ -483,6 +497,7 @@ class Runner {
                                     {"child", "FQTestChild.exe"},
                                     {"uncaught", "FQUncaught.exe"},
                                     {"planted-dll", "FQPlantedDll.dll"},
+                                    {"unguarded", "FQUnguarded.exe"},
                                     {"batch", "remove-fq.cmd"},
                                     {"nsis-setup", "FQRemovalSetup.exe"},
                                     {"msi-package", "FQRemoval.msi"},
@@ -553,6 +568,11 @@ class Runner {
         ++failed_;
         Say("FAILED   " + name + ": " + result.why);
         break;
+      case Verdict::kCouldNotCheck:
+        ++failed_;
+        ++couldNotCheck_;
+        Say("FAILED   " + name + ": could not check, not a fault of the program's: " + result.why);
+        break;
     }
   }
 
@@ -560,6 +580,7 @@ class Runner {
   int passed_ = 0;
   int failed_ = 0;
   int skipped_ = 0;
+  int couldNotCheck_ = 0;
 };
 
 // After the checks, or when stopped: nothing of the kit's may stay.

@@ -349,8 +349,6 @@ TEST_F(UnderDllOverrides, PlantedDllsBesideTheProgramAndInItsCurrentDirectoryNev
   const std::string program = folder + "\\FQSrvUninstall.exe";
   ASSERT_TRUE(CreateDirectoryA(folder.c_str(), nullptr) &&
               CreateDirectoryA(current.c_str(), nullptr));
-  ASSERT_TRUE(
-      CopyFileA(winetest::WindowsPath(winetest::Arg("program")).c_str(), program.c_str(), FALSE));
   for (const std::string &where : {folder, current}) {
     for (const char *name : kPlantedDlls) {
       ASSERT_TRUE(CopyFileA(planted.c_str(), (where + "\\" + name).c_str(), FALSE));
@@ -362,11 +360,34 @@ TEST_F(UnderDllOverrides, PlantedDllsBesideTheProgramAndInItsCurrentDirectoryNev
   EXPECT_EQ(LoadLibraryA(control.c_str()), nullptr) << "it refuses to load";
   ASSERT_TRUE(winetest::FileExists(control + ".loaded"));
 
+  const auto loaded = [&](const std::string &where, const char *name) {
+    return winetest::FileExists(where + "\\" + name + ".loaded");
+  };
+  // The control first: the program without its guard, in the program's place
+  // and run the same way, loads a planted DLL; without that, none loaded
+  // below would prove nothing.
+  ASSERT_FALSE(winetest::Arg("unguarded").empty()) << "run with --unguarded=<FQUnguarded.exe>";
+  ASSERT_TRUE(
+      CopyFileA(winetest::WindowsPath(winetest::Arg("unguarded")).c_str(), program.c_str(), FALSE));
+  RegisterFixture(true);
+  const Outcome unguarded = RunProgram(program, current.c_str());
+  ASSERT_TRUE(unguarded.finished && winetest::WaitUntilGone(kName, 5000));
+  bool loadedWithoutTheGuard = false;
+  for (const std::string &where : {folder, current}) {
+    for (const char *name : kPlantedDlls) {
+      loadedWithoutTheGuard = loadedWithoutTheGuard || loaded(where, name);
+      DeleteFileA((where + "\\" + name + ".loaded").c_str());
+    }
+  }
+  ASSERT_TRUE(loadedWithoutTheGuard)
+      << COULD_NOT_CHECK "the program without its guard loaded no planted DLL here either";
+  ASSERT_TRUE(
+      CopyFileA(winetest::WindowsPath(winetest::Arg("program")).c_str(), program.c_str(), FALSE));
+
   const auto expectNoneLoaded = [&](const char *run) {
     for (const std::string &where : {folder, current}) {
       for (const char *name : kPlantedDlls) {
-        EXPECT_FALSE(winetest::FileExists(where + "\\" + name + ".loaded"))
-            << name << " was loaded from " << where << " " << run;
+        EXPECT_FALSE(loaded(where, name)) << name << " was loaded from " << where << " " << run;
       }
     }
   };

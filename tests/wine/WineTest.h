@@ -7,6 +7,11 @@
 #include <functional>
 #include <string>
 
+// A check whose premise does not hold on this machine fails with this first
+// (`<< COULD_NOT_CHECK "why"`): the self-test kit's runner counts it as
+// failed and tells it apart from a fault of the program.
+#define COULD_NOT_CHECK "could not check: "
+
 namespace winetest {
 
 // Keeps the program's "--name=value" arguments for Arg.
