@@ -1,6 +1,8 @@
 #include "Watcher.h"
 
 #include <algorithm>
+#include <cstddef>
+#include <cstring>
 #include <utility>
 
 namespace winetest {
@@ -113,29 +115,49 @@ DWORD WINAPI Watcher::Run(void *self) {
   return 0;
 }
 
-bool Watcher::IsWatched(HWND window) const {
+// The processes in `job` now. Their ids, not handles: Wine's IsProcessInJob
+// refuses a handle with PROCESS_QUERY_LIMITED_INFORMATION, which Windows
+// documents as enough.
+std::vector<DWORD> ProcessesIn(HANDLE job) {
+  std::vector<DWORD> ids;
+  if (job == nullptr) return ids;
+  // The list's two counts, then its ids, as many as fit.
+  ULONG_PTR buffer[256] = {};
+  if (!QueryInformationJobObject(job, JobObjectBasicProcessIdList, buffer, sizeof buffer,
+                                 nullptr)) {
+    return ids;
+  }
+  constexpr std::size_t kIds = offsetof(JOBOBJECT_BASIC_PROCESS_ID_LIST, ProcessIdList);
+  JOBOBJECT_BASIC_PROCESS_ID_LIST counts{};
+  std::memcpy(&counts, buffer, kIds);
+  for (std::size_t i = kIds / sizeof(ULONG_PTR);
+       i < kIds / sizeof(ULONG_PTR) + counts.NumberOfProcessIdsInList && i < 256; ++i) {
+    ids.push_back(static_cast<DWORD>(buffer[i]));
+  }
+  return ids;
+}
+
+bool Watcher::IsWatched(HWND window, const std::vector<DWORD> &inJob) const {
   DWORD owner = 0;
   GetWindowThreadProcessId(window, &owner);
   if (owner == 0) return false;
   if (owner == watched_.processId) return true;
-  if (watched_.job == nullptr && image_.empty()) return false;
+  if (std::find(inJob.begin(), inJob.end(), owner) != inJob.end()) return true;
+  if (image_.empty()) return false;
   HANDLE process = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, owner);
   if (process == nullptr) return false;  // not ours to look into
-  BOOL inJob = FALSE;
-  bool watched = watched_.job != nullptr && IsProcessInJob(process, watched_.job, &inJob) && inJob;
-  if (!watched && !image_.empty()) {
-    wchar_t image[MAX_PATH] = {0};
-    DWORD size = MAX_PATH;
-    watched = QueryFullProcessImageNameW(process, 0, image, &size) &&
-              SamePath(LongPath(std::wstring(image, size)), image_);
-  }
+  wchar_t image[MAX_PATH] = {0};
+  DWORD size = MAX_PATH;
+  const bool watched = QueryFullProcessImageNameW(process, 0, image, &size) &&
+                       SamePath(LongPath(std::wstring(image, size)), image_);
   CloseHandle(process);
   return watched;
 }
 
 void Watcher::Look() {
+  const std::vector<DWORD> inJob = ProcessesIn(watched_.job);
   for (HWND window : TopLevelWindows()) {
-    if (!IsWatched(window)) continue;
+    if (!IsWatched(window, inJob)) continue;
     const std::string className = ClassOf(window);
     if (className != kDialogClass && TextOf(window) == kProgressCaption) {
       seen_.progress = window;

@@ -47,7 +47,7 @@ class Watcher {
  private:
   static DWORD WINAPI Run(void *self);
   void Look();
-  bool IsWatched(HWND window) const;
+  bool IsWatched(HWND window, const std::vector<DWORD> &inJob) const;
 
   Watched watched_;
   std::wstring image_;  // watched_.image in its long form, for comparing
