@@ -369,15 +369,33 @@ TEST_F(UnderDllOverrides, PlantedDllsBesideTheProgramAndInItsCurrentDirectoryNev
   ASSERT_FALSE(winetest::Arg("unguarded").empty()) << "run with --unguarded=<FQUnguarded.exe>";
   ASSERT_TRUE(
       CopyFileA(winetest::WindowsPath(winetest::Arg("unguarded")).c_str(), program.c_str(), FALSE));
-  RegisterFixture(true);
-  const Outcome unguarded = RunProgram(program, current.c_str());
-  ASSERT_TRUE(unguarded.finished && winetest::WaitUntilGone(kName, 5000));
-  bool loadedWithoutTheGuard = false;
-  for (const std::string &where : {folder, current}) {
-    for (const char *name : kPlantedDlls) {
-      loadedWithoutTheGuard = loadedWithoutTheGuard || loaded(where, name);
-      DeleteFileA((where + "\\" + name + ".loaded").c_str());
+  const auto anyLoaded = [&] {
+    for (const std::string &where : {folder, current}) {
+      for (const char *name : kPlantedDlls) {
+        if (loaded(where, name)) return true;
+      }
     }
+    return false;
+  };
+  RegisterFixture(true);
+  STARTUPINFOA startup{};
+  startup.cb = sizeof startup;
+  PROCESS_INFORMATION unguarded{};
+  ASSERT_TRUE(CreateProcessA(program.c_str(), nullptr, nullptr, nullptr, FALSE, DETACHED_PROCESS,
+                             nullptr, current.c_str(), &startup, &unguarded))
+      << GetLastError();
+  winetest::WaitUntil(
+      [&] { return anyLoaded() || WaitForSingleObject(unguarded.hProcess, 0) == WAIT_OBJECT_0; },
+      30000);
+  const bool loadedWithoutTheGuard = anyLoaded();
+  // It need go no further: a theme engine that will not load may hold it up.
+  TerminateProcess(unguarded.hProcess, 99);
+  WaitForSingleObject(unguarded.hProcess, 5000);
+  CloseHandle(unguarded.hThread);
+  CloseHandle(unguarded.hProcess);
+  winetest::RemoveWhateverIsLeft(kName);
+  for (const std::string &where : {folder, current}) {
+    for (const char *name : kPlantedDlls) DeleteFileA((where + "\\" + name + ".loaded").c_str());
   }
   ASSERT_TRUE(loadedWithoutTheGuard)
       << COULD_NOT_CHECK "the program without its guard loaded no planted DLL here either";
