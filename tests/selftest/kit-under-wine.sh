@@ -107,16 +107,21 @@ windows_process() {
     { tr '\0' '\n' <"/proc/$pid/cmdline" | head -n 1 | grep -qF "$1"; } 2>/dev/null && echo "$pid"
   done
 }
-# Starts the kit in the background and waits until a check has registered FQ;
-# says what that run said when none did.
+# Starts the kit in the background and waits until a check has FQ running:
+# our fixture's process is there (looked for in /proc, which is quick: a
+# "wine reg query" each time took so long under Wine 10 that the check had
+# removed FQ by then). Sets `runner` to the runner's process; says what that
+# run said when no check got so far.
 kit_until_fq() {
   kit "$1" &
   running=$!
+  runner=
   while kill -0 "$running" 2>/dev/null; do
-    wine_reg query "$services\\FQ" >/dev/null && return 0
-    sleep 0.2
+    [ -n "$runner" ] || runner=$(windows_process "$folder\\bin\\FQSelfTest.exe")
+    [ -n "$runner" ] && [ -n "$(windows_process "$folder\\bin\\FQFixtureService.exe")" ] && return 0
+    sleep 0.1
   done
-  echo "the run ended before a check registered FQ; it said:"
+  echo "the run ended before a check had FQ running; it said:"
   cat "$work/$1" "$work/$1.err"
   return 1
 }
@@ -168,9 +173,7 @@ echo "== stopped with Ctrl+C in a check"
 # before the signal came (a slow machine's polling is late) says nothing of
 # it. Such a race lost is tried again, up to three times.
 for attempt in 1 2 3; do
-  kit_until_fq ctrl-c || fail "no check registered FQ"
-  runner=$(windows_process "$folder\\bin\\FQSelfTest.exe")
-  [ -n "$runner" ] || fail "no runner to stop"
+  kit_until_fq ctrl-c || fail "no check had FQ running"
   # Wine turns the signal into the console's Ctrl+C for the runner; its
   # checks run in a process group of their own, which Ctrl+C passes by.
   [ -z "$runner" ] || kill -INT "$runner"
@@ -190,7 +193,7 @@ snapshot | diff "$work/before" - >"$work/ctrl-c.diff" || { cat "$work/ctrl-c.dif
 echo "== ended hard in a check, then run again"
 # Again up to three times, where the check had removed FQ before the end.
 for attempt in 1 2 3; do
-  kit_until_fq ended || fail "no check registered FQ"
+  kit_until_fq ended || fail "no check had FQ running"
   "$WINESERVER" -k
   wait "$running"
   wine_reg query "$services\\FQ" >/dev/null && break
