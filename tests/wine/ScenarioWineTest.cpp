@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <string>
 
@@ -51,6 +52,18 @@ using ProgramOnWine = winetest::ProgramTest;
 // The scenarios that need Wine to load a file of ours instead of its built-in
 // one: each runs alone, with WINEDLLOVERRIDES saying so (CMakeLists.txt).
 using UnderDllOverrides = ProgramOnWine;
+
+// FQ is still there, marked for deletion by the program: its deletion is
+// refused as already done (1072).
+void ExpectMarkedForDeletion() {
+  SC_HANDLE manager = OpenSCManagerA(nullptr, nullptr, SC_MANAGER_CONNECT);
+  SC_HANDLE service = OpenServiceA(manager, kName, DELETE);
+  ASSERT_NE(service, nullptr) << GetLastError();
+  EXPECT_FALSE(DeleteService(service));
+  EXPECT_EQ(GetLastError(), DWORD{ERROR_SERVICE_MARKED_FOR_DELETE}) << "marked by the program";
+  CloseServiceHandle(service);
+  CloseServiceHandle(manager);
+}
 
 TEST_F(ProgramOnWine, NoServiceEndsAtOnceShowingNothing) {
   const Outcome run = RunProgram();
@@ -127,13 +140,7 @@ TEST_F(ProgramOnWine, StartPendingServiceIsRemovedOrMarked) {
     EXPECT_EQ(log.find("STOP\r\n"), std::string::npos)
         << "Windows' service manager sends no stop to a service still starting (1061): " << log;
     EXPECT_EQ(winetest::CurrentState(kName), DWORD{SERVICE_START_PENDING}) << "still starting";
-    SC_HANDLE manager = OpenSCManagerA(nullptr, nullptr, SC_MANAGER_CONNECT);
-    SC_HANDLE service = OpenServiceA(manager, kName, DELETE);
-    ASSERT_NE(service, nullptr) << GetLastError();
-    EXPECT_FALSE(DeleteService(service));
-    EXPECT_EQ(GetLastError(), DWORD{ERROR_SERVICE_MARKED_FOR_DELETE}) << "marked by the program";
-    CloseServiceHandle(service);
-    CloseServiceHandle(manager);
+    ExpectMarkedForDeletion();
   }
 }
 
@@ -161,13 +168,7 @@ TEST_F(ProgramOnWine, ServiceIgnoringTheStopDoesNotHoldTheProgramAndRunsOnMarked
   EXPECT_NE(Log().find("STOP\r\n"), std::string::npos);
   EXPECT_TRUE(run.seen.boxes.empty());
   EXPECT_EQ(winetest::CurrentState(kName), DWORD{SERVICE_RUNNING}) << "still there";
-  SC_HANDLE manager = OpenSCManagerA(nullptr, nullptr, SC_MANAGER_CONNECT);
-  SC_HANDLE service = OpenServiceA(manager, kName, DELETE);
-  ASSERT_NE(service, nullptr);
-  EXPECT_FALSE(DeleteService(service));
-  EXPECT_EQ(GetLastError(), DWORD{ERROR_SERVICE_MARKED_FOR_DELETE}) << "marked by the program";
-  CloseServiceHandle(service);
-  CloseServiceHandle(manager);
+  ExpectMarkedForDeletion();
 }
 
 TEST_F(ProgramOnWine, ServiceIgnoringTheStopAndMarked_RunAgainIsNoFailure) {
@@ -360,8 +361,13 @@ TEST_F(UnderDllOverrides, PlantedDllsBesideTheProgramAndInItsCurrentDirectoryNev
   EXPECT_EQ(LoadLibraryA(control.c_str()), nullptr) << "it refuses to load";
   ASSERT_TRUE(winetest::FileExists(control + ".loaded"));
 
-  const auto loaded = [&](const std::string &where, const char *name) {
-    return winetest::FileExists(where + "\\" + name + ".loaded");
+  // Where a planted DLL notes its load.
+  std::vector<std::string> markers;
+  for (const std::string &where : {folder, current}) {
+    for (const char *name : kPlantedDlls) markers.push_back(where + "\\" + name + ".loaded");
+  }
+  const auto anyLoaded = [&] {
+    return std::any_of(markers.begin(), markers.end(), winetest::FileExists);
   };
   // The control first: the program without its guard, in the program's place
   // and run the same way, loads a planted DLL; without that, none loaded
@@ -369,14 +375,6 @@ TEST_F(UnderDllOverrides, PlantedDllsBesideTheProgramAndInItsCurrentDirectoryNev
   ASSERT_FALSE(winetest::Arg("unguarded").empty()) << "run with --unguarded=<FQUnguarded.exe>";
   ASSERT_TRUE(
       CopyFileA(winetest::WindowsPath(winetest::Arg("unguarded")).c_str(), program.c_str(), FALSE));
-  const auto anyLoaded = [&] {
-    for (const std::string &where : {folder, current}) {
-      for (const char *name : kPlantedDlls) {
-        if (loaded(where, name)) return true;
-      }
-    }
-    return false;
-  };
   RegisterFixture(true);
   STARTUPINFOA startup{};
   startup.cb = sizeof startup;
@@ -394,19 +392,15 @@ TEST_F(UnderDllOverrides, PlantedDllsBesideTheProgramAndInItsCurrentDirectoryNev
   CloseHandle(unguarded.hThread);
   CloseHandle(unguarded.hProcess);
   winetest::RemoveWhateverIsLeft(kName);
-  for (const std::string &where : {folder, current}) {
-    for (const char *name : kPlantedDlls) DeleteFileA((where + "\\" + name + ".loaded").c_str());
-  }
+  for (const std::string &marker : markers) DeleteFileA(marker.c_str());
   ASSERT_TRUE(loadedWithoutTheGuard)
       << COULD_NOT_CHECK "the program without its guard loaded no planted DLL here either";
   ASSERT_TRUE(
       CopyFileA(winetest::WindowsPath(winetest::Arg("program")).c_str(), program.c_str(), FALSE));
 
   const auto expectNoneLoaded = [&](const char *run) {
-    for (const std::string &where : {folder, current}) {
-      for (const char *name : kPlantedDlls) {
-        EXPECT_FALSE(loaded(where, name)) << name << " was loaded from " << where << " " << run;
-      }
+    for (const std::string &marker : markers) {
+      EXPECT_FALSE(winetest::FileExists(marker)) << marker << ": loaded " << run;
     }
   };
 

@@ -26,25 +26,20 @@ std::string ClassOf(HWND window) {
   return name;
 }
 
-BOOL CALLBACK AddChild(HWND child, LPARAM list) {
-  reinterpret_cast<std::vector<HWND> *>(list)->push_back(child);
+BOOL CALLBACK AddWindow(HWND window, LPARAM list) {
+  reinterpret_cast<std::vector<HWND> *>(list)->push_back(window);
   return TRUE;
 }
 
 std::vector<HWND> ChildrenOf(HWND window) {
   std::vector<HWND> children;
-  EnumChildWindows(window, AddChild, reinterpret_cast<LPARAM>(&children));
+  EnumChildWindows(window, AddWindow, reinterpret_cast<LPARAM>(&children));
   return children;
-}
-
-BOOL CALLBACK AddTopLevel(HWND window, LPARAM list) {
-  reinterpret_cast<std::vector<HWND> *>(list)->push_back(window);
-  return TRUE;
 }
 
 std::vector<HWND> TopLevelWindows() {
   std::vector<HWND> windows;
-  EnumWindows(AddTopLevel, reinterpret_cast<LPARAM>(&windows));
+  EnumWindows(AddWindow, reinterpret_cast<LPARAM>(&windows));
   return windows;
 }
 
