@@ -54,12 +54,36 @@ export WINEDEBUG=${WINEDEBUG:+$WINEDEBUG,}err+all
 # The output goes through as it comes, and into files for the note below.
 out=$(mktemp) err=$(mktemp)
 finish() {
+  release_output
   rm -f "$out" "$err"
   [ -z "$own_prefix" ] || fq_wine_cleanup
 }
+# A process the program started and could not end (one that Wine left
+# running past TerminateProcess) keeps the copies' pipes open, and with them
+# the caller's output: ctest would wait for it until its timeout. The copies
+# are given 10 s once the program has ended, then ended (they are ours), and
+# whatever still holds the pipes is named.
+release_output() {
+  local holders=''
+  for _ in $(seq 100); do
+    kill -0 "$out_tee" 2>/dev/null || kill -0 "$err_tee" 2>/dev/null || return 0
+    sleep 0.1
+  done
+  for fd in /proc/[0-9]*/fd/*; do
+    case $(readlink "$fd" 2>/dev/null) in "$out_pipe" | "$err_pipe") ;; *) continue ;; esac
+    pid=${fd#/proc/} pid=${pid%%/*}
+    [ "$pid" = "$out_tee" ] || [ "$pid" = "$err_tee" ] || case " $holders " in
+      *" $pid "*) ;;
+      *) holders="$holders $pid" ;;
+    esac
+  done
+  kill "$out_tee" "$err_tee" 2>/dev/null
+  echo "wine-run: $(basename "$exe") ended, but its output was still held open 10 s later by:" \
+    "$(for pid in $holders; do printf '%s (%s); ' "$pid" "$(tr '\0' ' ' <"/proc/$pid/cmdline")"; done)" >&2
+}
 trap finish EXIT
-exec 3> >(tee "$out") && out_tee=$!
-exec 4> >(tee "$err" >&2) && err_tee=$!
+exec 3> >(tee "$out") && out_tee=$! && out_pipe=$(readlink /proc/$$/fd/3)
+exec 4> >(tee "$err" >&2) && err_tee=$! && err_pipe=$(readlink /proc/$$/fd/4)
 "$FQ_WINE" "$@" >&3 2>&4 3>&- 4>&-
 status=$?
 exec 3>&- 4>&-
