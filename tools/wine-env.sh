@@ -106,10 +106,25 @@ fq_wine_use_arch() {
   if [ -n "${TMPDIR:-}" ] && [ ! -d "/run/user/$(id -u)" ]; then unset TMPDIR; fi
 }
 
+# A Wine process caught at its start, before its server took it on, outlives
+# "wineserver -k" and waits for that server's answer for ever (seen with Wine
+# 10's winedevice.exe). A process of Wine's own loader that runs in this
+# throwaway prefix is ours: it is ended.
+fq_wine_end_strays() {
+  local environ pid
+  for environ in /proc/[0-9]*/environ; do
+    pid=${environ#/proc/} pid=${pid%/environ}
+    case $(readlink "/proc/$pid/exe" 2>/dev/null) in "$fq_wine_dir"/*) ;; *) continue ;; esac
+    tr '\0' '\n' <"$environ" 2>/dev/null | grep -qxF "WINEPREFIX=$WINEPREFIX" &&
+      kill -KILL "$pid" 2>/dev/null
+  done
+}
+
 fq_wine_cleanup() {
   if [ -n "${WINEPREFIX:-}" ] && [ -d "$WINEPREFIX" ]; then
     "$WINESERVER" -k 2>/dev/null
     [ -n "${FQ_WINESERVER_PID:-}" ] && wait "$FQ_WINESERVER_PID" 2>/dev/null
+    fq_wine_end_strays
     rm -rf "$WINEPREFIX"
   fi
   if [ -n "${FQ_XVFB_PID:-}" ]; then
