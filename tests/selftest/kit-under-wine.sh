@@ -97,14 +97,18 @@ kit() {
 # Windows decides and the registry reader's.
 whole=()
 [ "$FQ_WINE_ARCH" != win32 ] || whole=("--only=OnlyOnWindows.*:RegistryReaderOnWine.*")
-# The Unix process of the prefix's program whose command line starts with $1.
+# The Unix process of the prefix's program whose image (the first string of
+# its command line) holds $1. One grep reads every process's environment,
+# quick enough even in the emulated machine, where two programs started for
+# each process let the checks whose FQ lives a second or two go by unseen.
 windows_process() {
-  local environ pid
-  for environ in /proc/[0-9]*/environ; do
+  local environ pid image
+  for environ in $(grep -lzxF "WINEPREFIX=$WINEPREFIX" /proc/[0-9]*/environ 2>/dev/null); do
     pid=${environ#/proc/}
     pid=${pid%/environ}
-    { tr '\0' '\n' <"$environ" | grep -qxF "WINEPREFIX=$WINEPREFIX"; } 2>/dev/null || continue
-    { tr '\0' '\n' <"/proc/$pid/cmdline" | head -n 1 | grep -qF "$1"; } 2>/dev/null && echo "$pid"
+    image=''
+    IFS= read -r -d '' image <"/proc/$pid/cmdline" 2>/dev/null
+    case $image in *"$1"*) echo "$pid" ;; esac
   done
 }
 # Starts the kit in the background and waits until a check has FQ running:
