@@ -106,17 +106,27 @@ fq_wine_use_arch() {
   if [ -n "${TMPDIR:-}" ] && [ ! -d "/run/user/$(id -u)" ]; then unset TMPDIR; fi
 }
 
+# The processes that run in this prefix (WINEPREFIX in their environment),
+# one pid a line: one grep reads every process's environment, quick enough
+# even in the emulated machine.
+fq_wine_prefix_pids() {
+  local environ
+  for environ in $(grep -lzxF "WINEPREFIX=$WINEPREFIX" /proc/[0-9]*/environ 2>/dev/null); do
+    environ=${environ#/proc/}
+    echo "${environ%/environ}"
+  done
+}
+
 # A Wine process caught at its start, before its server took it on, outlives
 # "wineserver -k" and waits for that server's answer for ever (seen with Wine
 # 10's winedevice.exe). A process of Wine's own loader that runs in this
 # throwaway prefix is ours: it is ended.
 fq_wine_end_strays() {
-  local environ pid
-  for environ in /proc/[0-9]*/environ; do
-    pid=${environ#/proc/} pid=${pid%/environ}
-    case $(readlink "/proc/$pid/exe" 2>/dev/null) in "$fq_wine_dir"/*) ;; *) continue ;; esac
-    tr '\0' '\n' <"$environ" 2>/dev/null | grep -qxF "WINEPREFIX=$WINEPREFIX" &&
-      kill -KILL "$pid" 2>/dev/null
+  local pid
+  for pid in $(fq_wine_prefix_pids); do
+    case $(readlink "/proc/$pid/exe" 2>/dev/null) in
+      "$fq_wine_dir"/*) kill -KILL "$pid" 2>/dev/null ;;
+    esac
   done
 }
 

@@ -64,9 +64,9 @@ finish() {
 # are given 10 s once the program has ended, then ended (they are ours), and
 # whatever still holds the pipes is named.
 release_output() {
-  local holders=''
+  local holders='' fd pid
   for _ in $(seq 100); do
-    kill -0 "$out_tee" 2>/dev/null || kill -0 "$err_tee" 2>/dev/null || return 0
+    kill -0 "${out_tee:-}" 2>/dev/null || kill -0 "${err_tee:-}" 2>/dev/null || return 0
     sleep 0.1
   done
   for fd in /proc/[0-9]*/fd/*; do
@@ -79,7 +79,7 @@ release_output() {
   done
   kill "$out_tee" "$err_tee" 2>/dev/null
   echo "wine-run: $(basename "$exe") ended, but its output was still held open 10 s later by:" \
-    "$(for pid in $holders; do printf '%s (%s); ' "$pid" "$(tr '\0' ' ' <"/proc/$pid/cmdline")"; done)" >&2
+    "$(for pid in $holders; do printf '%s (%s); ' "$pid" "$(tr '\0' ' ' <"/proc/$pid/cmdline" 2>/dev/null)"; done)" >&2
 }
 trap finish EXIT
 exec 3> >(tee "$out") && out_tee=$! && out_pipe=$(readlink /proc/$$/fd/3)
@@ -91,10 +91,7 @@ exec 3>&- 4>&-
 
 # What Wine says of its own: its debug lines ("err:..."), or "wine: ...".
 wine_line='^([0-9a-f]+:)*(err|fixme|warn|trace):|^wine: '
-for _ in $(seq 50); do
-  kill -0 "$out_tee" 2>/dev/null || kill -0 "$err_tee" 2>/dev/null || break
-  sleep 0.1
-done
+release_output
 printed=$(cat "$out" "$err" | grep -cvE "$wine_line")
 said=$(grep -E "$wine_line" "$err" | tail -n 5 | tr -d '\r' | paste -sd '|')
 echo "wine-run: $(basename "$exe") ended with Wine's exit status $status and no report;" \

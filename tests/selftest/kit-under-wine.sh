@@ -98,14 +98,11 @@ kit() {
 whole=()
 [ "$FQ_WINE_ARCH" != win32 ] || whole=("--only=OnlyOnWindows.*:RegistryReaderOnWine.*")
 # The Unix process of the prefix's program whose image (the first string of
-# its command line) holds $1. One grep reads every process's environment,
-# quick enough even in the emulated machine, where two programs started for
-# each process let the checks whose FQ lives a second or two go by unseen.
+# its command line) holds $1. Quick, so that the checks whose FQ lives a
+# second or two are seen even in the emulated machine.
 windows_process() {
-  local environ pid image
-  for environ in $(grep -lzxF "WINEPREFIX=$WINEPREFIX" /proc/[0-9]*/environ 2>/dev/null); do
-    pid=${environ#/proc/}
-    pid=${pid%/environ}
+  local pid image
+  for pid in $(fq_wine_prefix_pids); do
     image=''
     IFS= read -r -d '' image <"/proc/$pid/cmdline" 2>/dev/null
     case $image in *"$1"*) echo "$pid" ;; esac
